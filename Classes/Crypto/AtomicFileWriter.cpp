@@ -1,0 +1,113 @@
+#include "AtomicFileWriter.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <random>
+#include <unistd.h>
+
+namespace corvix {
+
+namespace {
+
+std::string randomSuffix() {
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kAlphabet) - 2);
+    std::string suffix(6, ' ');
+    for (char& c : suffix) {
+        c = kAlphabet[pick(generator)];
+    }
+    return suffix;
+}
+
+} // namespace
+
+AtomicFileWriter::AtomicFileWriter(std::string destination)
+    : destination_(std::move(destination)) {}
+
+AtomicFileWriter::~AtomicFileWriter() { discard(); }
+
+bool AtomicFileWriter::create() {
+    const std::filesystem::path target(destination_);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    const std::string name = target.filename().string();
+    if (name.empty()) {
+        fail(EISDIR);
+        return false;
+    }
+    constexpr int kAttempts = 16;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const std::string candidate = (folder / ("." + name + "." + randomSuffix() + ".part")).string();
+        // 0666 lets the process umask decide the permissions, as for any newly created file.
+        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ >= 0) {
+            temporary_ = candidate;
+            return true;
+        }
+        if (errno != EEXIST) {
+            fail(errno);
+            return false;
+        }
+    }
+    fail(EEXIST);
+    return false;
+}
+
+bool AtomicFileWriter::hasSpaceAvailable() const { return fd_ >= 0 && !error_; }
+
+std::ptrdiff_t AtomicFileWriter::write(const std::uint8_t* buffer, std::size_t n) {
+    if (!hasSpaceAvailable()) {
+        return -1;
+    }
+    for (;;) {
+        const ssize_t count = ::write(fd_, buffer, n);
+        if (count >= 0) {
+            return count;
+        }
+        if (errno != EINTR) {
+            fail(errno);
+            return -1;
+        }
+    }
+}
+
+bool AtomicFileWriter::commit() {
+    if (!hasSpaceAvailable()) {
+        discard();
+        return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        fail(errno);
+        discard();
+        return false;
+    }
+    if (::rename(temporary_.c_str(), destination_.c_str()) != 0) {
+        fail(errno);
+        discard();
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+void AtomicFileWriter::discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
+}
+
+void AtomicFileWriter::fail(int errorNumber) {
+    if (!error_) {
+        error_ = std::error_code(errorNumber, std::generic_category());
+    }
+}
+
+} // namespace corvix

@@ -1,0 +1,124 @@
+#include "FileInputStream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvix {
+
+namespace {
+constexpr std::size_t kBufferSize = 64 * 1024;
+}
+
+FileInputStream::FileInputStream(std::string path) : path_(std::move(path)) {}
+
+FileInputStream::~FileInputStream() { close(); }
+
+bool FileInputStream::open() {
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = std::error_code(errno, std::generic_category());
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
+        error_ = std::error_code(S_ISDIR(info.st_mode) ? EISDIR : errno, std::generic_category());
+        close();
+        return false;
+    }
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    buffer_.resize(kBufferSize);
+    return true;
+}
+
+void FileInputStream::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+std::optional<std::uint64_t> FileInputStream::size() {
+    struct stat info {};
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool FileInputStream::hasBytesAvailable() const { return fd_ >= 0 && !atEnd_ && !error_; }
+
+std::ptrdiff_t FileInputStream::readFromFile(std::uint8_t* buffer, std::size_t n) {
+    for (;;) {
+        const ssize_t count = ::read(fd_, buffer, n);
+        if (count > 0) {
+            return count;
+        }
+        if (count == 0) {
+            atEnd_ = true;
+            return 0;
+        }
+        if (errno != EINTR) {
+            error_ = std::error_code(errno, std::generic_category());
+            return -1;
+        }
+    }
+}
+
+bool FileInputStream::refill() {
+    begin_ = 0;
+    end_ = 0;
+    const std::ptrdiff_t count = readFromFile(buffer_.data(), buffer_.size());
+    if (count <= 0) {
+        return false;
+    }
+    end_ = static_cast<std::size_t>(count);
+    return true;
+}
+
+std::ptrdiff_t FileInputStream::read(std::uint8_t* buffer, std::size_t n) {
+    if (!hasBytesAvailable()) {
+        return error_ ? -1 : 0;
+    }
+    if (n == 0) {
+        return 0;
+    }
+    if (begin_ == end_) {
+        if (n >= buffer_.size()) {
+            return readFromFile(buffer, n);
+        }
+        if (!refill()) {
+            return error_ ? -1 : 0;
+        }
+    }
+    const std::size_t count = std::min(n, end_ - begin_);
+    std::memcpy(buffer, buffer_.data() + begin_, count);
+    begin_ += count;
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+std::optional<std::uint64_t> FileInputStream::skipPast(std::uint8_t delimiter) {
+    std::uint64_t skipped = 0;
+    while (hasBytesAvailable()) {
+        if (begin_ == end_ && !refill()) {
+            break;
+        }
+        const auto* start = buffer_.data() + begin_;
+        const auto* found = static_cast<const std::uint8_t*>(std::memchr(start, delimiter, end_ - begin_));
+        if (found != nullptr) {
+            const auto before = static_cast<std::size_t>(found - start);
+            begin_ += before + 1;
+            return skipped + before;
+        }
+        skipped += end_ - begin_;
+        begin_ = end_;
+    }
+    return std::nullopt;
+}
+
+} // namespace corvix

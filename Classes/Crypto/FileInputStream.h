@@ -1,0 +1,53 @@
+#pragma once
+
+#include "InputStream.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace corvix {
+
+/// A buffered input stream over a file. Small reads are served from a buffer, large ones go
+/// straight to the caller's memory, so neither the header scan nor the chunk reads cost a
+/// system call per byte.
+class FileInputStream final : public InputStream {
+public:
+    explicit FileInputStream(std::string path);
+    ~FileInputStream() override;
+    FileInputStream(const FileInputStream&) = delete;
+    FileInputStream& operator=(const FileInputStream&) = delete;
+
+    /// Opens the file for reading; false (with error()) when it cannot be opened or is a folder.
+    [[nodiscard]] bool open();
+    void close();
+
+    /// Size of the opened file, taken from the open descriptor.
+    [[nodiscard]] std::optional<std::uint64_t> size();
+
+    [[nodiscard]] bool hasBytesAvailable() const override;
+    std::ptrdiff_t read(std::uint8_t* buffer, std::size_t n) override;
+
+    /// Consumes bytes up to and including the first `delimiter`; returns how many bytes came
+    /// before it, or nothing when the stream ends (or fails) first.
+    [[nodiscard]] std::optional<std::uint64_t> skipPast(std::uint8_t delimiter);
+
+    /// The error that stopped the stream, if any.
+    [[nodiscard]] std::error_code error() const { return error_; }
+
+private:
+    bool refill();
+    std::ptrdiff_t readFromFile(std::uint8_t* buffer, std::size_t n);
+
+    std::string path_;
+    int fd_ = -1;
+    bool atEnd_ = false;
+    std::error_code error_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+};
+
+} // namespace corvix

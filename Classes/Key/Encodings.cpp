@@ -1,0 +1,197 @@
+#include "Encodings.h"
+
+#include "../Crypto/InputStream.h"
+#include "../Crypto/OutputStream.h"
+
+#include <algorithm>
+#include <openssl/evp.h>
+
+namespace corvix {
+
+namespace {
+
+bool isContinuation(std::uint8_t byte) { return (byte & 0xC0) == 0x80; }
+
+// Well-formed UTF-8 as Unicode defines it: no overlong forms, no surrogates, nothing above
+// U+10FFFF.
+bool isWellFormedUtf8(const Bytes& bytes) {
+    std::size_t i = 0;
+    const std::size_t n = bytes.size();
+    while (i < n) {
+        const std::uint8_t lead = bytes[i];
+        std::size_t length = 0;
+        std::uint8_t low = 0x80;
+        std::uint8_t high = 0xBF;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (n - i < length || bytes[i + 1] < low || bytes[i + 1] > high) {
+            return false;
+        }
+        for (std::size_t k = 2; k < length; ++k) {
+            if (!isContinuation(bytes[i + k])) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+bool isBase64Alphabet(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '+' || c == '/';
+}
+
+} // namespace
+
+Bytes utf8Bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+std::optional<std::string> utf8Text(const Bytes& bytes) {
+    if (!isWellFormedUtf8(bytes)) {
+        return std::nullopt;
+    }
+    return std::string(bytes.begin(), bytes.end());
+}
+
+Bytes sha256(const Bytes& bytes) {
+    Bytes digest(32, 0);
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr);
+    return digest;
+}
+
+std::string hexText(const Bytes& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const std::uint8_t byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
+Bytes bytesFromHex(std::string_view text) {
+    Bytes bytes;
+    bytes.reserve(text.size() / 2 + 1);
+    if (text.starts_with("0x")) {
+        text.remove_prefix(2);
+    }
+    int pending = -1;
+    for (const char c : text) {
+        const int value = hexDigitValue(c);
+        if (value < 0) {
+            return {};
+        }
+        if (pending < 0) {
+            pending = value;
+        } else {
+            bytes.push_back(static_cast<std::uint8_t>(pending * 16 + value));
+            pending = -1;
+        }
+    }
+    if (pending >= 0) {
+        bytes.push_back(static_cast<std::uint8_t>(pending));
+    }
+    return bytes;
+}
+
+Bytes dataFromHex(std::string_view text) { return bytesFromHex(text); }
+
+std::string base64Text(const Bytes& bytes) {
+    // EVP_EncodeBlock takes an int length: encode in pieces of whole 3-byte groups.
+    constexpr std::size_t kPiece = 3 * (std::size_t{1} << 24);
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kPiece) {
+        const std::size_t piece = std::min(kPiece, bytes.size() - offset);
+        std::string encoded((piece + 2) / 3 * 4 + 1, '\0');
+        const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                           bytes.data() + offset, static_cast<int>(piece));
+        text.append(encoded.data(), static_cast<std::size_t>(length));
+    }
+    return text;
+}
+
+Bytes base64Bytes(const Bytes& bytes) { return utf8Bytes(base64Text(bytes)); }
+
+Bytes bytesFromBase64(std::string_view text) {
+    // OpenSSL's block decoder tolerates whitespace and miscounts padding, so the strict shape
+    // is checked here first: whole groups of four, the alphabet, and at most two final '='.
+    if (text.empty() || text.size() % 4 != 0 || text.size() > 0x7FFFFFFC) {
+        return {};
+    }
+    std::size_t padding = 0;
+    while (padding < 2 && text[text.size() - 1 - padding] == '=') {
+        ++padding;
+    }
+    const std::string_view body = text.substr(0, text.size() - padding);
+    if (!std::all_of(body.begin(), body.end(), isBase64Alphabet)) {
+        return {};
+    }
+    Bytes bytes(text.size() / 4 * 3, 0);
+    const int length = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                       static_cast<int>(text.size()));
+    if (length < 0) {
+        return {};
+    }
+    bytes.resize(static_cast<std::size_t>(length) - padding);
+    return bytes;
+}
+
+std::size_t readFully(InputStream& stream, std::uint8_t* buffer, std::size_t n) {
+    std::size_t total = 0;
+    while (total < n && stream.hasBytesAvailable()) {
+        const std::ptrdiff_t count = stream.read(buffer + total, n - total);
+        if (count <= 0) {
+            break;
+        }
+        total += static_cast<std::size_t>(count);
+    }
+    return total;
+}
+
+std::size_t writeFully(OutputStream& stream, const std::uint8_t* buffer, std::size_t n) {
+    std::size_t total = 0;
+    while (total < n && stream.hasSpaceAvailable()) {
+        const std::ptrdiff_t count = stream.write(buffer + total, n - total);
+        if (count <= 0) {
+            break;
+        }
+        total += static_cast<std::size_t>(count);
+    }
+    return total;
+}
+
+Bytes copyPrefix(std::size_t n, const Bytes& bytes) {
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
+}
+
+} // namespace corvix

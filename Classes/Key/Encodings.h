@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Bytes.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvix {
+
+class InputStream;
+class OutputStream;
+
+/// UTF-8 bytes of a text (the text is already UTF-8; no byte-order mark, no terminator).
+[[nodiscard]] Bytes utf8Bytes(std::string_view text);
+
+/// The text held by UTF-8 bytes, or nothing when they are not well-formed UTF-8.
+[[nodiscard]] std::optional<std::string> utf8Text(const Bytes& bytes);
+
+/// SHA-256 digest (32 bytes).
+[[nodiscard]] Bytes sha256(const Bytes& bytes);
+
+/// Two lowercase hexadecimal digits per byte, no separator.
+[[nodiscard]] std::string hexText(const Bytes& bytes);
+
+/// Decodes hexadecimal digits after an optional "0x" prefix; an odd last digit becomes a byte of
+/// its own. Any other character gives an empty array.
+[[nodiscard]] Bytes bytesFromHex(std::string_view text);
+
+/// The same as bytesFromHex; kept as the buffer-returning form of the pair.
+[[nodiscard]] Bytes dataFromHex(std::string_view text);
+
+/// Standard base64 (RFC 4648 section 4) on one line, with '=' padding.
+[[nodiscard]] std::string base64Text(const Bytes& bytes);
+
+/// The ASCII codes of base64Text.
+[[nodiscard]] Bytes base64Bytes(const Bytes& bytes);
+
+/// Strict standard base64 decoding: padding required, no whitespace, nothing outside the
+/// alphabet. A text that does not decode gives an empty array.
+[[nodiscard]] Bytes bytesFromBase64(std::string_view text);
+
+/// Reads until n bytes have arrived or the stream runs dry; returns the count read.
+std::size_t readFully(InputStream& stream, std::uint8_t* buffer, std::size_t n);
+
+/// Writes until n bytes have gone out or the stream has no more space; returns the count written.
+std::size_t writeFully(OutputStream& stream, const std::uint8_t* buffer, std::size_t n);
+
+/// The first n bytes (at most the whole array).
+[[nodiscard]] Bytes copyPrefix(std::size_t n, const Bytes& bytes);
+
+} // namespace corvix

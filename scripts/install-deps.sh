@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs everything Corvix needs to build, test and benchmark, from Debian packages.
+# Run as root on Debian 12 (bookworm).
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config git
+    libssl-dev openssl
+    qt6-base-dev libgl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-dev
+    xvfb xauth time hyperfine
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if ((${#missing[@]})); then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
