@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-dev
-    xvfb xauth time hyperfine
+    xvfb xauth time hyperfine bc
 )
 
 missing=()

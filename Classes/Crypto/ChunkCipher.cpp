@@ -8,14 +8,23 @@ namespace corvix {
 
 namespace {
 
+// Fetched once per process: an implicit fetch on every init costs more than encrypting a
+// small file.
+const EVP_CIPHER* fetchedCipher(const char* name) {
+    return EVP_CIPHER_fetch(nullptr, name, nullptr);
+}
+
 const EVP_CIPHER* cbcCipherFor(std::size_t keyLength) {
+    static const EVP_CIPHER* const aes128 = fetchedCipher("AES-128-CBC");
+    static const EVP_CIPHER* const aes192 = fetchedCipher("AES-192-CBC");
+    static const EVP_CIPHER* const aes256 = fetchedCipher("AES-256-CBC");
     switch (keyLength) {
     case 16:
-        return EVP_aes_128_cbc();
+        return aes128;
     case 24:
-        return EVP_aes_192_cbc();
+        return aes192;
     case 32:
-        return EVP_aes_256_cbc();
+        return aes256;
     default:
         return nullptr;
     }

@@ -11,28 +11,40 @@ namespace corvix {
 
 namespace {
 constexpr std::size_t kBufferSize = 64 * 1024;
-}
+// Reads at least this large skip the buffer and go straight to the caller's memory.
+constexpr std::size_t kDirectReadSize = 4 * 1024;
+} // namespace
 
 FileInputStream::FileInputStream(std::string path) : path_(std::move(path)) {}
 
 FileInputStream::~FileInputStream() { close(); }
 
 bool FileInputStream::open() {
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is refused below anyway.
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
         error_ = std::error_code(errno, std::generic_category());
         return false;
     }
+    // Only a regular file has a size that tells how many bytes a read will deliver: a pipe or a
+    // device reports 0 (or nothing useful) and would turn into an empty or endless body.
     struct stat info {};
-    if (::fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
-        error_ = std::error_code(S_ISDIR(info.st_mode) ? EISDIR : errno, std::generic_category());
+    int refusal = 0;
+    if (::fstat(fd_, &info) != 0) {
+        refusal = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        refusal = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        refusal = ENOTSUP;
+    } else if (const int flags = ::fcntl(fd_, F_GETFL);
+               flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        refusal = errno;
+    }
+    if (refusal != 0) {
+        error_ = std::error_code(refusal, std::generic_category());
         close();
         return false;
     }
-#ifdef POSIX_FADV_SEQUENTIAL
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
-    buffer_.resize(kBufferSize);
     return true;
 }
 
@@ -73,7 +85,10 @@ std::ptrdiff_t FileInputStream::readFromFile(std::uint8_t* buffer, std::size_t n
 bool FileInputStream::refill() {
     begin_ = 0;
     end_ = 0;
-    const std::ptrdiff_t count = readFromFile(buffer_.data(), buffer_.size());
+    if (!buffer_) {
+        buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
+    }
+    const std::ptrdiff_t count = readFromFile(buffer_.get(), kBufferSize);
     if (count <= 0) {
         return false;
     }
@@ -89,7 +104,7 @@ std::ptrdiff_t FileInputStream::read(std::uint8_t* buffer, std::size_t n) {
         return 0;
     }
     if (begin_ == end_) {
-        if (n >= buffer_.size()) {
+        if (n >= kDirectReadSize) {
             return readFromFile(buffer, n);
         }
         if (!refill()) {
@@ -97,7 +112,7 @@ std::ptrdiff_t FileInputStream::read(std::uint8_t* buffer, std::size_t n) {
         }
     }
     const std::size_t count = std::min(n, end_ - begin_);
-    std::memcpy(buffer, buffer_.data() + begin_, count);
+    std::memcpy(buffer, buffer_.get() + begin_, count);
     begin_ += count;
     return static_cast<std::ptrdiff_t>(count);
 }
@@ -108,7 +123,7 @@ std::optional<std::uint64_t> FileInputStream::skipPast(std::uint8_t delimiter) {
         if (begin_ == end_ && !refill()) {
             break;
         }
-        const auto* start = buffer_.data() + begin_;
+        const auto* start = buffer_.get() + begin_;
         const auto* found = static_cast<const std::uint8_t*>(std::memchr(start, delimiter, end_ - begin_));
         if (found != nullptr) {
             const auto before = static_cast<std::size_t>(found - start);

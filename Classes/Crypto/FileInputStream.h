@@ -3,10 +3,10 @@
 #include "InputStream.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
-#include <vector>
 
 namespace corvix {
 
@@ -20,7 +20,8 @@ public:
     FileInputStream(const FileInputStream&) = delete;
     FileInputStream& operator=(const FileInputStream&) = delete;
 
-    /// Opens the file for reading; false (with error()) when it cannot be opened or is a folder.
+    /// Opens the file for reading; false (with error()) when it cannot be opened or is not a
+    /// regular file (a folder, a pipe, a device).
     [[nodiscard]] bool open();
     void close();
 
@@ -45,7 +46,7 @@ private:
     int fd_ = -1;
     bool atEnd_ = false;
     std::error_code error_;
-    std::vector<std::uint8_t> buffer_;
+    std::unique_ptr<std::uint8_t[]> buffer_; // allocated on the first small read
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
 };

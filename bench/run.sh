@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Measures corvix-cli against the machine's own limits and the openssl command, in one run.
+# Prints medians of several runs and the ratios the performance goals are stated in.
+#
+#   bash bench/run.sh [SIZE_MIB] [RUNS]      (defaults: 1024 MiB, 5 runs)
+#
+# Work files go to tmpfs (/dev/shm) when there is room, so the disk does not dominate.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+size_mib=${1:-1024}
+runs=${2:-5}
+small_files=2000
+
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCORVIX_BUILD_GUI=OFF \
+    -DCORVIX_BUILD_TESTS=OFF -DCORVIX_BUILD_BENCH=ON >/dev/null
+cmake --build build-bench -j "$(nproc)" >/dev/null
+cli=$PWD/build-bench/cli/corvix-cli
+
+work=/dev/shm/corvix-bench.$$
+[[ -d /dev/shm && -w /dev/shm ]] || work=$PWD/build-bench/work.$$
+mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+key=$("$cli" key | sed -n 's/^key://p')
+iv=$("$cli" key | sed -n 's/^iv://p')
+cores=$(nproc)
+
+# median_seconds SETUP COMMAND: runs SETUP (untimed) then COMMAND, $runs times; prints the median.
+median_seconds() {
+    local setup=$1 command=$2 times=() start end
+    for ((i = 0; i < runs; i++)); do
+        eval "$setup"
+        start=$EPOCHREALTIME
+        eval "$command" >/dev/null
+        end=$EPOCHREALTIME
+        times+=("$(echo "$end - $start" | bc -l)")
+    done
+    printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {printf "%.3f", (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'
+}
+ratio() { echo "scale=2; $1 / $2" | bc -l; }
+row() { printf '  %-44s %8s s\n' "$1" "$2"; }
+
+echo "machine: $cores cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
+echo "work folder: $work; $runs runs each, medians"
+echo
+
+head -c $((size_mib * 1048576)) /dev/urandom >big
+"$cli" encrypt big >/dev/null
+mkdir -p out dec
+
+rate_k=$(openssl speed -evp aes-256-cbc -bytes 1048576 -seconds 2 2>/dev/null | awk '/^(aes|AES)-256-(cbc|CBC)/ {print $NF}' | tr -d k)
+cipher_limit=$(echo "$size_mib * 1048576 / ($cores * $rate_k * 1000)" | bc -l)
+dd_copy=$(median_seconds "rm -f out/copy" "dd if=big of=out/copy bs=1M status=none")
+limit=$(echo "if ($dd_copy > $cipher_limit) $dd_copy else $cipher_limit" | bc -l)
+
+echo "1. encrypt ${size_mib} MiB"
+enc=$(median_seconds "rm -f out/big.enc" "$cli encrypt -o out big")
+ossl_enc=$(median_seconds "rm -f out/big.ossl" "openssl enc -aes-256-cbc -K $key -iv $iv -in big -out out/big.ossl")
+row "corvix-cli encrypt" "$enc"
+row "openssl enc -aes-256-cbc" "$ossl_enc"
+row "dd bs=1M copy" "$dd_copy"
+row "cipher limit (size / ($cores x $(echo "$rate_k/1000000" | bc -l | xargs printf '%.2f') GB/s))" "$(printf '%.3f' "$cipher_limit")"
+row "L = max(copy, cipher limit)" "$(printf '%.3f' "$limit")"
+echo "  corvix / L = $(ratio "$enc" "$limit")   (goal <= 1.3)"
+echo "  corvix / openssl = $(ratio "$enc" "$ossl_enc")   (goal <= 0.6)"
+echo
+
+echo "2. decrypt ${size_mib} MiB"
+dec=$(median_seconds "rm -f dec/big" "$cli decrypt -o dec big.enc")
+ossl_dec=$(median_seconds "rm -f dec/big.plain" "openssl enc -d -aes-256-cbc -K $key -iv $iv -in out/big.ossl -out dec/big.plain")
+dd_enc=$(median_seconds "rm -f dec/copy" "dd if=big.enc of=dec/copy bs=1M status=none")
+cmp -s big dec/big || { echo "decrypted file differs from the source" >&2; exit 1; }
+row "corvix-cli decrypt" "$dec"
+row "openssl enc -d -aes-256-cbc" "$ossl_dec"
+row "dd bs=1M copy" "$dd_enc"
+echo "  corvix / dd = $(ratio "$dec" "$dd_enc")   (goal <= 1.5)"
+echo "  corvix / openssl = $(ratio "$dec" "$ossl_dec")   (goal <= 0.9)"
+echo
+rm -f out/* dec/*
+
+echo "3. $small_files files of 16 KiB"
+mkdir -p small
+for ((i = 0; i < small_files; i++)); do head -c 16384 /dev/urandom >"small/f$i.json"; done
+small_enc=$(median_seconds "rm -rf small-out; mkdir small-out" "$cli encrypt -o small-out small/*")
+small_cp=$(median_seconds "rm -rf small-cp" "cp -r small small-cp")
+row "corvix-cli encrypt" "$small_enc"
+row "cp -r" "$small_cp"
+echo "  corvix / cp = $(ratio "$small_enc" "$small_cp")   (goal <= 2)"
+echo
+rm -rf small small-out small-cp
+
+echo "4. peak resident memory of corvix-cli encrypt"
+peak() { /usr/bin/time -f %M "$cli" encrypt -o out "$1" 2>&1 >/dev/null | tail -1; }
+rm -f out/big.enc
+peak_1=$(peak big)
+rm -f out/big.enc big.enc
+truncate -s 4G huge
+peak_4=$(peak huge)
+rm -f huge out/huge.enc
+printf '  %-44s %8s MiB\n' "${size_mib} MiB file" "$(echo "scale=1; $peak_1 / 1024" | bc)"
+printf '  %-44s %8s MiB\n' "4 GiB file" "$(echo "scale=1; $peak_4 / 1024" | bc)"
+echo "  (goal < 32 MiB for both)"
+echo
+
+echo "5. byte-array wrappers against a bare EVP call (1 MiB)"
+"$OLDPWD/build-bench/bench/cipher_bench" --benchmark_min_time=0.5 2>/dev/null | grep -E '^BM_'
