@@ -1,13 +1,19 @@
 #include "ChunkWorkers.h"
 
+#include <system_error>
+
 namespace corvix {
 
 ChunkWorkers::ChunkWorkers(std::size_t threadCount, ChunkCipher::Direction direction,
                            const Bytes& key, const Bytes& iv)
     : inlineCipher_(direction, key, iv) {
     threads_.reserve(threadCount);
-    for (std::size_t i = 0; i < threadCount; ++i) {
-        threads_.emplace_back([this, direction, key, iv] { work(direction, key, iv); });
+    try {
+        for (std::size_t i = 0; i < threadCount; ++i) {
+            threads_.emplace_back([this, direction, key, iv] { work(direction, key, iv); });
+        }
+    } catch (const std::system_error&) {
+        // Out of threads: carry on with those that started, or on the calling thread alone.
     }
 }
 

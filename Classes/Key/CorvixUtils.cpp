@@ -1,0 +1,201 @@
+#include "CorvixUtils.h"
+
+#include "../Crypto/AESUtils.h"
+#include "CorvixKey.h"
+#include "Encodings.h"
+
+#include <QByteArrayView>
+#include <QCoreApplication>
+#include <QFile>
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+#if defined(__APPLE__)
+#include <cstring>
+#include <mach-o/dyld.h>
+#endif
+
+namespace corvix {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<bool> keyDerived{false};
+std::atomic<bool> ivDerived{false};
+
+struct KeyMaterial {
+    const Bytes& key;
+    const Bytes& iv;
+};
+
+// The key first, then the IV, in that order on every path (argument evaluation order would
+// leave it open).
+KeyMaterial keyMaterial() {
+    const Bytes& key = CorvixUtils::key();
+    const Bytes& iv = CorvixUtils::iv();
+    return {key, iv};
+}
+
+fs::path executableDirectory() {
+    if (QCoreApplication::instance() != nullptr) {
+        return fs::path(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+    }
+#if defined(__APPLE__)
+    std::uint32_t size = 0;
+    _NSGetExecutablePath(nullptr, &size);
+    std::string buffer(size, '\0');
+    if (_NSGetExecutablePath(buffer.data(), &size) != 0) {
+        return {};
+    }
+    buffer.resize(std::strlen(buffer.c_str()));
+    return fs::path(buffer).parent_path();
+#else
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : executable.parent_path();
+#endif
+}
+
+// True when `inner` lies strictly below `folder`; both must be canonical.
+bool liesBelow(const fs::path& inner, const fs::path& folder) {
+    const auto [folderEnd, innerRest] =
+        std::mismatch(folder.begin(), folder.end(), inner.begin(), inner.end());
+    return folderEnd == folder.end() && innerRest != inner.end();
+}
+
+std::optional<QImage> imageFrom(const Bytes& bytes) {
+    QImage image =
+        QImage::fromData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (image.isNull()) {
+        return std::nullopt;
+    }
+    return image;
+}
+
+} // namespace
+
+const Bytes& CorvixUtils::key() {
+    static const Bytes value = [] {
+        keyDerived.store(true);
+        return CorvixKey::aesKey();
+    }();
+    return value;
+}
+
+const Bytes& CorvixUtils::iv() {
+    static const Bytes value = [] {
+        ivDerived.store(true);
+        return utf8Bytes(CorvixKey::ivText());
+    }();
+    return value;
+}
+
+bool CorvixUtils::isKeyMaterialLoaded() {
+    return keyDerived.load() || ivDerived.load();
+}
+
+std::optional<std::string> CorvixUtils::decryptFileText(const std::string& path) {
+    const auto [key, iv] = keyMaterial();
+    const auto plain = AESUtils::decryptFileToBytes(path, key, iv);
+    if (!plain) {
+        return std::nullopt;
+    }
+    return utf8Text(*plain);
+}
+
+std::optional<QImage> CorvixUtils::decryptFileImage(const std::string& path) {
+    const auto [key, iv] = keyMaterial();
+    const auto plain = AESUtils::decryptFileToBytes(path, key, iv);
+    if (!plain) {
+        return std::nullopt;
+    }
+    return imageFrom(*plain);
+}
+
+std::optional<QImage> CorvixUtils::decryptFileToImage(const std::string& path) {
+    return decryptFileImage(path);
+}
+
+std::optional<std::string> CorvixUtils::decryptResourceText(std::string_view name) {
+    const auto path = resourcePath(name);
+    if (!path) {
+        return std::nullopt;
+    }
+    return decryptFileText(*path);
+}
+
+std::optional<QImage> CorvixUtils::decryptResourceImage(std::string_view name) {
+    const auto path = resourcePath(name);
+    if (!path) {
+        return std::nullopt;
+    }
+    return decryptFileImage(*path);
+}
+
+std::optional<std::string> CorvixUtils::decryptText(std::string_view base64) {
+    const auto [key, iv] = keyMaterial();
+    return AESUtils::decryptString(base64, key, iv);
+}
+
+std::optional<std::string> CorvixUtils::encryptText(std::string_view text) {
+    const auto [key, iv] = keyMaterial();
+    const Bytes plain = utf8Bytes(text);
+    if (!utf8Text(plain)) {
+        return std::nullopt;
+    }
+    const auto sealed =
+        AESUtils::encryptBytes(plain, static_cast<std::int64_t>(plain.size()), key, iv);
+    if (!sealed) {
+        return std::nullopt;
+    }
+    return utf8Text(base64Bytes(*sealed));
+}
+
+std::string CorvixUtils::resourceDirectory() {
+    const fs::path folder = executableDirectory();
+    if (folder.empty()) {
+        return {};
+    }
+#if defined(__APPLE__)
+    if (folder.filename() == "MacOS" && folder.parent_path().filename() == "Contents") {
+        return (folder.parent_path() / "Resources").string();
+    }
+#endif
+    return (folder / "resources").string();
+}
+
+std::optional<std::string> CorvixUtils::resourcePath(std::string_view name) {
+    if (name.empty() || name.find('\0') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    const fs::path relative{std::string(name)};
+    if (relative.has_root_path()) {
+        return std::nullopt;
+    }
+    for (const fs::path& part : relative) {
+        if (part == "..") {
+            return std::nullopt;
+        }
+    }
+    const std::string folder = resourceDirectory();
+    if (folder.empty()) {
+        return std::nullopt;
+    }
+    // Both sides are resolved, so a link inside the folder that points out of it is caught too.
+    std::error_code error;
+    const fs::path root = fs::canonical(folder, error);
+    if (error) {
+        return std::nullopt;
+    }
+    const fs::path file = fs::canonical(root / relative, error);
+    if (error || !liesBelow(file, root) || !fs::is_regular_file(file, error)) {
+        return std::nullopt;
+    }
+    return file.string();
+}
+
+} // namespace corvix

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "Bytes.h"
+
+#include <QImage>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvix {
+
+/// One-call reading (and text encryption) with the built-in key material, for apps that ship
+/// their assets as `.enc` files: a caller never handles the key or the IV itself.
+///
+/// The key and the IV are derived once per process, on first use, and kept until it ends; every
+/// operation may run on any thread. Failures of any kind give nothing: a missing file or
+/// resource, a body that does not decrypt, plaintext that is not UTF-8, bytes that are not a
+/// picture. Texts are UTF-8 in `std::string`.
+class CorvixUtils {
+public:
+    CorvixUtils() = delete;
+
+    /// The AES key (32 bytes, the same as CorvixKey::aesKey()), derived on first use.
+    [[nodiscard]] static const Bytes& key();
+    /// The IV (16 bytes, the same as CorvixKey::ivBytes()), derived on first use.
+    [[nodiscard]] static const Bytes& iv();
+    /// Whether this process has begun to derive key() or iv(). Lookups that find nothing (an
+    /// absent resource) leave the key material untouched; this lets a caller see that.
+    [[nodiscard]] static bool isKeyMaterialLoaded();
+
+    /// The plaintext of an encrypted file, read as UTF-8.
+    [[nodiscard]] static std::optional<std::string> decryptFileText(const std::string& path);
+    /// The picture in an encrypted file, in any format Qt reads (PNG and JPEG among them).
+    [[nodiscard]] static std::optional<QImage> decryptFileImage(const std::string& path);
+    /// The same as decryptFileImage, named after decryptFileToBytes.
+    [[nodiscard]] static std::optional<QImage> decryptFileToImage(const std::string& path);
+
+    /// decryptFileText of the resource `name` (see resourcePath()).
+    [[nodiscard]] static std::optional<std::string> decryptResourceText(std::string_view name);
+    /// decryptFileImage of the resource `name` (see resourcePath()).
+    [[nodiscard]] static std::optional<QImage> decryptResourceImage(std::string_view name);
+
+    /// The text sealed by encryptText; nothing for anything else.
+    [[nodiscard]] static std::optional<std::string> decryptText(std::string_view base64);
+    /// Base64 (one line, standard alphabet) of the AES-256-CBC encryption of `text`. An empty text
+    /// gives one block (24 characters). A text that is not well-formed UTF-8 gives nothing, since
+    /// decryptText could never give it back.
+    [[nodiscard]] static std::optional<std::string> encryptText(std::string_view text);
+
+    /// The folder that holds the application's resources: `resources` beside the executable, or
+    /// the bundle's `Contents/Resources` for an executable inside a macOS app bundle.
+    [[nodiscard]] static std::string resourceDirectory();
+    /// The path of the regular file `name` (which may name subfolders, such as
+    /// "images/logo.png.enc") inside resourceDirectory(), or nothing when there is none. A name
+    /// that is absolute, holds a `..` part or resolves (through links) outside the folder gives
+    /// nothing too.
+    [[nodiscard]] static std::optional<std::string> resourcePath(std::string_view name);
+};
+
+} // namespace corvix

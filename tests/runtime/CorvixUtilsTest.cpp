@@ -1,0 +1,252 @@
+#include "Key/CorvixUtils.h"
+
+#include "Crypto/AESUtils.h"
+#include "Key/CorvixKey.h"
+#include "Key/Encodings.h"
+#include "TestFiles.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImage>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace corvix {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::TempFolder;
+using testing::writeEncrypted;
+using testing::writeFile;
+
+// Expected values come from the openssl command, not from this code:
+//   K=$(printf 7k2m9q4x1v8b3n6r | openssl dgst -sha256 -r | cut -d' ' -f1)
+//   I=$(printf 4630295817204468 | xxd -p)
+//   printf 'TEXT' | openssl enc -aes-256-cbc -K $K -iv $I | base64 -w0
+const char* const kKeyHex = "c7e2b25901e076867cb3e9bad29fc87b53dd33f8111b17074e1ea9c2b11bd37f";
+const char* const kSealedEmpty = "QXRgLk/2J3esCguqDXxtCg==";
+const char* const kSealedHello = "HSyM7B/IxqbwlCXFpkpkEw==";
+const char* const kSealedGreeting = "E1JfQ1KFD/r1CvrRLajEZMzJd2FHX50rHCifi/FBqn4=";
+const char* const kGreeting = "Grüße, 世界\n";
+
+std::string sealedText(const Bytes& plain, const Bytes& key) {
+    const auto sealed = AESUtils::encryptBytes(plain, static_cast<std::int64_t>(plain.size()), key,
+                                               CorvixKey::ivBytes());
+    return sealed ? base64Text(*sealed) : std::string();
+}
+
+QImage samplePicture() {
+    QImage picture(7, 5, QImage::Format_ARGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            picture.setPixel(x, y, qRgba(x * 36, y * 60, (x * y * 13) % 256, 255 - x * y));
+        }
+    }
+    return picture;
+}
+
+std::string pngOf(const QImage& picture) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(picture.save(&buffer, "PNG"));
+    return bytes.toStdString();
+}
+
+void expectSamePicture(const std::optional<QImage>& actual, const QImage& expected) {
+    ASSERT_TRUE(actual.has_value());
+    EXPECT_EQ(actual->convertToFormat(QImage::Format_ARGB32), expected);
+}
+
+TEST(CorvixUtilsText, KeyMaterialIsTheBuiltInOne) {
+    EXPECT_EQ(CorvixUtils::key(), bytesFromHex(kKeyHex));
+    EXPECT_EQ(CorvixUtils::iv(), utf8Bytes("4630295817204468"));
+    EXPECT_EQ(&CorvixUtils::key(), &CorvixUtils::key());
+}
+
+TEST(CorvixUtilsText, EncryptsAsTheOpensslCommandDoes) {
+    EXPECT_EQ(CorvixUtils::encryptText(""), kSealedEmpty);
+    EXPECT_EQ(std::string(kSealedEmpty).size(), 24U);
+    EXPECT_EQ(CorvixUtils::encryptText("hello"), kSealedHello);
+    EXPECT_EQ(CorvixUtils::encryptText(kGreeting), kSealedGreeting);
+
+    EXPECT_EQ(CorvixUtils::decryptText(kSealedEmpty), "");
+    EXPECT_EQ(CorvixUtils::decryptText(kSealedHello), "hello");
+    EXPECT_EQ(CorvixUtils::decryptText(kSealedGreeting), kGreeting);
+}
+
+TEST(CorvixUtilsText, RoundTripsEveryText) {
+    const std::vector<std::string> texts = {
+        "",
+        "a",
+        "exactly sixteen!",
+        std::string("nul\0inside", 10),
+        kGreeting,
+        std::string(100000, 'x') + "😀",
+    };
+    for (const std::string& text : texts) {
+        const auto sealed = CorvixUtils::encryptText(text);
+        ASSERT_TRUE(sealed.has_value()) << text.size();
+        EXPECT_EQ(sealed->size() % 4, 0U);
+        EXPECT_EQ(sealed->find('\n'), std::string::npos);
+        EXPECT_EQ(CorvixUtils::decryptText(*sealed), text) << text.size();
+    }
+}
+
+TEST(CorvixUtilsText, GivesNothingForWhatItCannotGiveBack) {
+    EXPECT_FALSE(CorvixUtils::encryptText("\xff\xfe").has_value());
+    EXPECT_FALSE(CorvixUtils::decryptText("").has_value());
+    EXPECT_FALSE(CorvixUtils::decryptText("not base64!").has_value());
+    EXPECT_FALSE(CorvixUtils::decryptText(std::string(kSealedHello) + "\n").has_value());
+    EXPECT_FALSE(CorvixUtils::decryptText(sealedText({0xC3, 0x28}, CorvixKey::aesKey())));
+    EXPECT_FALSE(CorvixUtils::decryptText(sealedText(utf8Bytes("hello"), Bytes(32, 7))));
+}
+
+TEST(CorvixUtilsFile, ReadsTextBackWhole) {
+    TempFolder folder;
+    // A two-byte character split by the first chunk boundary: the text is decoded only whole.
+    const std::string text = std::string(1048575, 'a') + "é and more\nlast line";
+    writeEncrypted(folder / "big.txt.enc", text);
+    EXPECT_EQ(CorvixUtils::decryptFileText((folder / "big.txt.enc").string()), text);
+
+    writeEncrypted(folder / "empty.txt.enc", "");
+    EXPECT_EQ(CorvixUtils::decryptFileText((folder / "empty.txt.enc").string()), "");
+}
+
+TEST(CorvixUtilsFile, ReadsAFileBuiltByHand) {
+    TempFolder folder;
+    const Bytes body = bytesFromBase64(kSealedHello);
+    writeFile(folder / "hand.enc", "any header at all\r" + std::string(body.begin(), body.end()));
+    EXPECT_EQ(CorvixUtils::decryptFileText((folder / "hand.enc").string()), "hello");
+}
+
+TEST(CorvixUtilsFile, PngIsAPictureAndNotText) {
+    TempFolder folder;
+    const QImage picture = samplePicture();
+    const std::string path = (folder / "photo.png.enc").string();
+    writeEncrypted(path, pngOf(picture));
+
+    EXPECT_FALSE(CorvixUtils::decryptFileText(path).has_value());
+    expectSamePicture(CorvixUtils::decryptFileImage(path), picture);
+    expectSamePicture(CorvixUtils::decryptFileToImage(path), picture);
+}
+
+TEST(CorvixUtilsFile, GivesNothingForWhatDoesNotDecrypt) {
+    TempFolder folder;
+    const std::string text = (folder / "note.txt.enc").string();
+    writeEncrypted(text, "just words");
+    EXPECT_FALSE(CorvixUtils::decryptFileImage(text).has_value());
+
+    const std::string empty = (folder / "empty.png.enc").string();
+    writeEncrypted(empty, "");
+    EXPECT_FALSE(CorvixUtils::decryptFileImage(empty).has_value());
+
+    writeFile(folder / "plain.txt", "some plaintext that is not whole blocks");
+    writeFile(folder / "damaged.enc", "h\r" + readFile(folder / "plain.txt"));
+    EXPECT_FALSE(CorvixUtils::decryptFileText((folder / "damaged.enc").string()).has_value());
+
+    const Bytes foreign = bytesFromBase64(sealedText(utf8Bytes("hello"), Bytes(32, 7)));
+    writeFile(folder / "foreign.enc", "h\r" + std::string(foreign.begin(), foreign.end()));
+    EXPECT_FALSE(CorvixUtils::decryptFileText((folder / "foreign.enc").string()).has_value());
+
+    const std::string absent = (folder / "absent.enc").string();
+    EXPECT_FALSE(CorvixUtils::decryptFileText(absent).has_value());
+    EXPECT_FALSE(CorvixUtils::decryptFileImage(absent).has_value());
+}
+
+// Resources live in `resources` beside this test's executable. Tests of this file may run at
+// the same time in separate processes, so each one uses names of its own.
+class CorvixUtilsResource : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = CorvixUtils::resourceDirectory();
+        fs::create_directories(folder_);
+        prefix_ =
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-";
+    }
+    void TearDown() override {
+        for (const fs::path& path : created_) {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    }
+
+    // Returns the resource name of a new encrypted file at folder/`name` (or outside it).
+    std::string addEncrypted(const fs::path& where, const std::string& name,
+                             const std::string& plain) {
+        const fs::path path = where / (prefix_ + name);
+        fs::create_directories(path.parent_path());
+        writeEncrypted(path, plain);
+        created_.push_back(path);
+        return prefix_ + name;
+    }
+    std::string addLink(const std::string& name, const fs::path& target) {
+        const fs::path path = folder_ / (prefix_ + name);
+        fs::create_symlink(target, path);
+        created_.push_back(path);
+        return prefix_ + name;
+    }
+
+    fs::path folder_;
+    std::string prefix_;
+    std::vector<fs::path> created_;
+};
+
+TEST_F(CorvixUtilsResource, FolderIsBesideTheExecutable) {
+    EXPECT_EQ(folder_, fs::read_symlink("/proc/self/exe").parent_path() / "resources");
+}
+
+TEST_F(CorvixUtilsResource, PresentResourcesDecrypt) {
+    const std::string text = addEncrypted(folder_, "hello.txt.enc", kGreeting);
+    EXPECT_EQ(CorvixUtils::decryptResourceText(text), kGreeting);
+    EXPECT_EQ(CorvixUtils::decryptResourceText("./" + text), kGreeting);
+
+    const QImage picture = samplePicture();
+    const std::string image = addEncrypted(folder_, "dir/logo.png.enc", pngOf(picture));
+    expectSamePicture(CorvixUtils::decryptResourceImage(image), picture);
+    EXPECT_FALSE(CorvixUtils::decryptResourceText(image).has_value());
+    created_.push_back(folder_ / (prefix_ + "dir"));
+
+    const std::string inner = addLink("inner-link.enc", folder_ / text);
+    EXPECT_EQ(CorvixUtils::decryptResourceText(inner), kGreeting);
+}
+
+TEST_F(CorvixUtilsResource, AbsentResourcesGiveNothing) {
+    const std::string present = addEncrypted(folder_, "sub/there.txt.enc", "here");
+    created_.push_back(folder_ / (prefix_ + "sub"));
+    EXPECT_FALSE(CorvixUtils::decryptResourceText(prefix_ + "missing.txt.enc").has_value());
+    EXPECT_FALSE(CorvixUtils::decryptResourceImage(prefix_ + "missing.png.enc").has_value());
+    EXPECT_FALSE(CorvixUtils::decryptResourceText("").has_value());
+    EXPECT_FALSE(CorvixUtils::decryptResourceText(prefix_ + "sub").has_value());
+    EXPECT_FALSE(CorvixUtils::decryptResourceText(present + "/").has_value());
+    EXPECT_EQ(CorvixUtils::decryptResourceText(present), "here");
+}
+
+TEST_F(CorvixUtilsResource, NamesThatLeaveTheFolderGiveNothing) {
+    const fs::path beside = folder_.parent_path();
+    const std::string outside = addEncrypted(beside, "outside.txt.enc", "secret next door");
+    const std::string inside = addEncrypted(folder_, "inside.txt.enc", "inside");
+    const std::string link = addLink("out-link.enc", beside / outside);
+
+    EXPECT_FALSE(CorvixUtils::decryptResourceText("../" + outside).has_value());
+    EXPECT_FALSE(CorvixUtils::decryptResourceText((beside / outside).string()).has_value());
+    EXPECT_FALSE(CorvixUtils::decryptResourceText("x/../../" + outside).has_value());
+    EXPECT_FALSE(CorvixUtils::decryptResourceText("../resources/" + inside).has_value());
+    EXPECT_FALSE(CorvixUtils::decryptResourceText(link).has_value());
+    EXPECT_FALSE(CorvixUtils::decryptResourceText(inside + std::string("\0/x", 3)).has_value());
+    EXPECT_FALSE(CorvixUtils::decryptResourceImage("../" + outside).has_value());
+    EXPECT_EQ(CorvixUtils::decryptResourceText(inside), "inside");
+}
+
+} // namespace
+} // namespace corvix
+
+int main(int argc, char** argv) {
+    // An application object makes the resource lookup take its folder from Qt, as in an app.
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
