@@ -1,0 +1,48 @@
+# `cmake --install` puts what another CMake project needs to read Corvix files in place:
+#   lib/                      libcorvix_core.a, libcorvix_runtime.a
+#   include/corvix/{Crypto,Key}/*.h
+#   lib/cmake/Corvix/         the package: find_package(Corvix) gives Corvix::core and
+#                             Corvix::runtime (components "core" and "runtime")
+# Everything here belongs to the install component Corvix_Development.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(CORVIX_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Corvix")
+set(CORVIX_INSTALLED_TARGETS corvix_core)
+set_target_properties(corvix_core PROPERTIES EXPORT_NAME core)
+set(CORVIX_WITH_RUNTIME OFF)
+if(TARGET corvix_runtime)
+    set(CORVIX_WITH_RUNTIME ON)
+    list(APPEND CORVIX_INSTALLED_TARGETS corvix_runtime)
+    set_target_properties(corvix_runtime PROPERTIES EXPORT_NAME runtime)
+endif()
+
+install(TARGETS ${CORVIX_INSTALLED_TARGETS} EXPORT CorvixTargets
+    ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Corvix_Development
+    LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Corvix_Development
+)
+# The targets' install interface names include/corvix; the folders keep their relative includes.
+set(CORVIX_HEADER_EXCLUDE)
+if(NOT CORVIX_WITH_RUNTIME)
+    set(CORVIX_HEADER_EXCLUDE PATTERN "CorvixUtils.h" EXCLUDE)
+endif()
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/Classes/Crypto" "${PROJECT_SOURCE_DIR}/Classes/Key"
+    DESTINATION include/corvix COMPONENT Corvix_Development
+    FILES_MATCHING PATTERN "*.h" ${CORVIX_HEADER_EXCLUDE}
+)
+install(EXPORT CorvixTargets NAMESPACE Corvix:: DESTINATION "${CORVIX_INSTALL_CMAKEDIR}"
+    COMPONENT Corvix_Development
+)
+
+configure_package_config_file("${CMAKE_CURRENT_LIST_DIR}/CorvixConfig.cmake.in"
+    "${PROJECT_BINARY_DIR}/CorvixConfig.cmake"
+    INSTALL_DESTINATION "${CORVIX_INSTALL_CMAKEDIR}"
+)
+# 0.x releases may change the interface with every minor version.
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/CorvixConfigVersion.cmake"
+    COMPATIBILITY SameMinorVersion
+)
+install(FILES "${PROJECT_BINARY_DIR}/CorvixConfig.cmake"
+    "${PROJECT_BINARY_DIR}/CorvixConfigVersion.cmake"
+    DESTINATION "${CORVIX_INSTALL_CMAKEDIR}" COMPONENT Corvix_Development
+)
