@@ -86,4 +86,6 @@ std::string CorvixKey::ivText() { return "4630295817204468"; }
 
 Bytes CorvixKey::ivBytes() { return utf8Bytes(ivText()); }
 
+std::string CorvixKey::fingerprint() { return hexText(sha256(aesKey())).substr(0, 16); }
+
 } // namespace corvix

@@ -21,6 +21,9 @@ public:
     [[nodiscard]] static std::string ivText();
     /// The IV text's 16 UTF-8 bytes.
     [[nodiscard]] static Bytes ivBytes();
+    /// The first 16 hexadecimal digits of SHA-256 over the AES key: lets two builds check that
+    /// they share the key material without showing it.
+    [[nodiscard]] static std::string fingerprint();
 };
 
 } // namespace corvix
