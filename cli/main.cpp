@@ -1,68 +1,56 @@
-// corvix-cli: encrypts and decrypts files in the Corvix format from scripts.
+// corvix-cli: encrypts, decrypts and checks files in the Corvix format from scripts and builds.
 
-#include "Crypto/FileCipher.h"
+#include "CommandLine.h"
 #include "Key/CorvixKey.h"
 #include "Key/Encodings.h"
+#include "ProgressBar.h"
+#include "ResultReporter.h"
+#include "StopSignal.h"
+#include "TaskPlanner.h"
+#include "TaskRunner.h"
 
 #include <csignal>
-#include <filesystem>
+#include <cstdio>
 #include <iostream>
-#include <string>
-#include <vector>
+#include <memory>
+#include <numeric>
 
 namespace {
+
+using namespace corvix::cli;
 
 constexpr int kAllSucceeded = 0;
 constexpr int kSomeFailed = 1;
 constexpr int kBadUsage = 2;
+constexpr int kInterrupted = 130;
 
-const char* const kHeaderText = "quorveth";
-const char* const kUsage = R"(usage:
-  corvix-cli encrypt [-o DIR] FILE...   write each FILE to DIR/NAME.enc
-  corvix-cli decrypt [-o DIR] FILE...   write each NAME.enc back to DIR/NAME
-  corvix-cli key                        print the built-in AES key and IV in hex
-  corvix-cli --help                     show this help
+int runTasks(const Options& options) {
+    StopSignal::install();
+    const std::vector<FileTask> tasks = TaskPlanner(options).plan();
 
-Without -o, each output goes to the folder of its input. An existing output is replaced,
-and only once the new one is complete.
+    RunSettings settings;
+    settings.key = corvix::CorvixKey::aesKey();
+    settings.iv = corvix::CorvixKey::ivBytes();
+    settings.headerText = "quorveth";
+    settings.existingOutput = options.existingOutput;
+    settings.shouldStop = &StopSignal::requested;
 
-exit status: 0 every file succeeded, 1 some file failed, 2 bad usage
-)";
-
-int usageError(const std::string& message) {
-    std::cerr << "corvix-cli: " << message << "\n" << kUsage;
-    return kBadUsage;
-}
-
-std::filesystem::path outputFolder(const std::string& option, const std::filesystem::path& input) {
-    if (!option.empty()) {
-        return option;
+    ResultReporter reporter(
+        options.json ? ResultReporter::Style::Json : ResultReporter::Style::Lines, options.quiet);
+    std::unique_ptr<ProgressBar> bar;
+    if (!options.quiet && ProgressBar::isTerminal(stderr)) {
+        const std::uint64_t totalBytes = std::accumulate(
+            tasks.begin(), tasks.end(), std::uint64_t{0},
+            [](std::uint64_t sum, const FileTask& task) { return sum + task.size(); });
+        bar = std::make_unique<ProgressBar>(stderr, tasks.size(), totalBytes);
     }
-    return input.has_parent_path() ? input.parent_path() : ".";
-}
+    TaskRunner(tasks, settings, options.jobs).run(reporter, bar.get());
+    reporter.summarize();
 
-bool processFile(const std::string& command, const std::string& input, const std::string& folder) {
-    const std::filesystem::path source(input);
-    const std::string name = source.filename().string();
-    const corvix::Bytes key = corvix::CorvixKey::aesKey();
-    const corvix::Bytes iv = corvix::CorvixKey::ivBytes();
-    corvix::RunOutcome outcome;
-    if (command == "encrypt") {
-        const auto target = outputFolder(folder, source) / (name + ".enc");
-        outcome = corvix::FileCipher::encrypt(input, target.string(), kHeaderText, key, iv);
-    } else {
-        const std::string suffix = ".enc";
-        if (name.size() <= suffix.size() || !name.ends_with(suffix)) {
-            outcome = corvix::RunOutcome::failed("name does not end in .enc, so there is no name to give the output");
-        } else {
-            const auto target = outputFolder(folder, source) / name.substr(0, name.size() - suffix.size());
-            outcome = corvix::FileCipher::decrypt(input, target.string(), key, iv);
-        }
+    if (StopSignal::requested()) {
+        return kInterrupted;
     }
-    if (!outcome.succeeded()) {
-        std::cerr << "corvix-cli: " << input << ": " << outcome.reason << "\n";
-    }
-    return outcome.succeeded();
+    return reporter.anyFailed() ? kSomeFailed : kAllSucceeded;
 }
 
 } // namespace
@@ -71,52 +59,25 @@ int main(int argc, char** argv) {
     // A file-size limit should fail a write with EFBIG, not kill the process.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        return usageError("no command given");
+    const auto parsed = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.options) {
+        std::cerr << "corvix-cli: " << parsed.error << "\n(corvix-cli --help shows the usage)\n";
+        return kBadUsage;
     }
-    const std::string& command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << kUsage;
+    const Options& options = *parsed.options;
+    switch (options.command) {
+    case Command::Help:
+        std::cout << CommandLine::usage();
         return kAllSucceeded;
-    }
-    if (command == "key") {
-        if (args.size() != 1) {
-            return usageError("key takes no arguments");
-        }
+    case Command::Version:
+        std::cout << "corvix-cli " << CORVIX_VERSION << "\n"
+                  << "key fingerprint: " << corvix::CorvixKey::fingerprint() << "\n";
+        return kAllSucceeded;
+    case Command::Key:
         std::cout << "key:" << corvix::CorvixKey::aesKeyHex() << "\n"
                   << "iv:" << corvix::hexText(corvix::CorvixKey::ivBytes()) << "\n";
         return kAllSucceeded;
+    default:
+        return runTasks(options);
     }
-    if (command != "encrypt" && command != "decrypt") {
-        return usageError("unknown command '" + command + "'");
-    }
-
-    std::string folder;
-    std::vector<std::string> files;
-    bool optionsEnded = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && arg == "-o") {
-            if (i + 1 == args.size()) {
-                return usageError("-o needs a folder");
-            }
-            folder = args[++i];
-        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option '" + arg + "'");
-        } else {
-            files.push_back(arg);
-        }
-    }
-    if (files.empty()) {
-        return usageError(command + " needs at least one file");
-    }
-
-    bool allSucceeded = true;
-    for (const std::string& file : files) {
-        allSucceeded = processFile(command, file, folder) && allSucceeded;
-    }
-    return allSucceeded ? kAllSucceeded : kSomeFailed;
 }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "Crypto/RunOutcome.h"
+#include "Key/Bytes.h"
+
+#include <string>
+
+namespace corvix::cli {
+
+/// Reads an encrypted file the way the runtime does, without writing anything, and says whether
+/// it reads back: the header line must decrypt to the header text and every chunk must decrypt.
+class Verifier {
+public:
+    Verifier(const Bytes& key, const Bytes& iv, std::string headerText);
+
+    [[nodiscard]] RunOutcome verify(const std::string& path, const ChunkCallbacks& callbacks) const;
+
+private:
+    Bytes key_;
+    Bytes iv_;
+    std::string headerText_;
+};
+
+} // namespace corvix::cli
