@@ -21,6 +21,20 @@ std::string randomSuffix() {
     return suffix;
 }
 
+// A name near the file system's limit (255 bytes) would not fit with the dot and the suffix
+// around it, so the temporary file keeps only the start of it, cut between UTF-8 sequences.
+std::string temporaryStem(const std::string& name) {
+    constexpr std::size_t kLongestStem = 200;
+    if (name.size() <= kLongestStem) {
+        return name;
+    }
+    std::size_t cut = kLongestStem;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return name.substr(0, cut);
+}
+
 } // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::string destination)
@@ -36,9 +50,11 @@ bool AtomicFileWriter::create() {
         fail(EISDIR);
         return false;
     }
+    const std::string stem = temporaryStem(name);
     constexpr int kAttempts = 16;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const std::string candidate = (folder / ("." + name + "." + randomSuffix() + ".part")).string();
+        const std::string candidate =
+            (folder / ("." + stem + "." + randomSuffix() + ".part")).string();
         // 0666 lets the process umask decide the permissions, as for any newly created file.
         fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {

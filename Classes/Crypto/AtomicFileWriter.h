@@ -8,7 +8,8 @@
 namespace corvix {
 
 /// Writes a file so that it appears whole or not at all. The bytes go to a hidden temporary
-/// file beside the destination (".NAME.XXXXXX.part"); commit() renames it over the destination,
+/// file beside the destination (".NAME.XXXXXX.part", with a very long NAME shortened to fit the
+/// file system's limit); commit() renames it over the destination,
 /// and every other ending (failure, cancellation, destruction) removes it. A run that is killed
 /// leaves at most that hidden file, never a torn destination, and an earlier file at the
 /// destination survives every failed run.

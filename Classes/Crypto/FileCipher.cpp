@@ -74,13 +74,16 @@ RunOutcome FileCipher::encrypt(const std::string& srcPath, const std::string& ds
     if (!total) {
         return RunOutcome::failed("cannot read the size of " + srcPath);
     }
+    auto line = headerLine(header, key, iv);
+    if (!line) {
+        return RunOutcome::failed("the header text does not encrypt");
+    }
+    line->push_back(kHeaderEnd);
     AtomicFileWriter output(dstPath);
     if (!output.create()) {
         return cannot("create a file beside", dstPath, output.error());
     }
-    Bytes line = *headerLine(header, key, iv);
-    line.push_back(kHeaderEnd);
-    if (writeFully(output, line.data(), line.size()) != line.size()) {
+    if (writeFully(output, line->data(), line->size()) != line->size()) {
         output.discard();
         return cannot("write", dstPath, output.error());
     }
