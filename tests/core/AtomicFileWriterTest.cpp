@@ -1,0 +1,154 @@
+#include "Crypto/AtomicFileWriter.h"
+
+#include "Key/Encodings.h"
+#include "TestSupport.h"
+
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+namespace corvix {
+namespace {
+
+using test::ScratchDir;
+namespace fs = std::filesystem;
+
+bool writeAll(AtomicFileWriter& writer, const Bytes& data) {
+    return writeFully(writer, data.data(), data.size()) == data.size();
+}
+
+TEST(AtomicFileWriter, WritesBesideTheDestinationAndRenamesOnCommit) {
+    const ScratchDir dir;
+    AtomicFileWriter writer(dir.file("out.enc"));
+    ASSERT_TRUE(writer.create());
+    const fs::path temporary(writer.temporaryPath());
+    EXPECT_EQ(temporary.parent_path(), dir.path());
+    EXPECT_TRUE(temporary.filename().string().starts_with(".out.enc."));
+    EXPECT_TRUE(temporary.filename().string().ends_with(".part"));
+    EXPECT_FALSE(fs::exists(dir.file("out.enc"))) << "nothing at the destination before commit";
+
+    const Bytes data = test::patternBytes(1000);
+    ASSERT_TRUE(writeAll(writer, data));
+    ASSERT_TRUE(writer.commit());
+    EXPECT_EQ(test::readFile(dir.file("out.enc")), data);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.enc"});
+}
+
+TEST(AtomicFileWriter, AnEarlierFileSurvivesDiscardAndDestruction) {
+    const ScratchDir dir;
+    const Bytes earlier = {1, 2, 3};
+    test::writeFile(dir.file("out"), earlier);
+    {
+        AtomicFileWriter writer(dir.file("out"));
+        ASSERT_TRUE(writer.create());
+        ASSERT_TRUE(writeAll(writer, test::patternBytes(100)));
+        writer.discard();
+        EXPECT_EQ(test::readFile(dir.file("out")), earlier);
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"out"});
+    }
+    {
+        AtomicFileWriter abandoned(dir.file("out"));
+        ASSERT_TRUE(abandoned.create());
+        ASSERT_TRUE(writeAll(abandoned, test::patternBytes(100)));
+    }
+    EXPECT_EQ(test::readFile(dir.file("out")), earlier);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out"});
+}
+
+TEST(AtomicFileWriter, ReplacesAnEarlierFileOnCommit) {
+    const ScratchDir dir;
+    test::writeFile(dir.file("out"), test::patternBytes(5000, 3));
+    AtomicFileWriter writer(dir.file("out"));
+    ASSERT_TRUE(writer.create());
+    const Bytes data = test::patternBytes(10);
+    ASSERT_TRUE(writeAll(writer, data));
+    ASSERT_TRUE(writer.commit());
+    EXPECT_EQ(test::readFile(dir.file("out")), data);
+}
+
+TEST(AtomicFileWriter, DestinationsThatCannotBeWritten) {
+    const ScratchDir dir;
+    AtomicFileWriter noFolder(dir.file("missing/out"));
+    EXPECT_FALSE(noFolder.create());
+    EXPECT_EQ(noFolder.error(), std::errc::no_such_file_or_directory);
+
+    AtomicFileWriter noName(dir.path().string() + "/");
+    EXPECT_FALSE(noName.create());
+
+    // A folder at the destination is found only at the rename; it must stay as it was.
+    fs::create_directory(dir.file("folder"));
+    test::writeFile(dir.file("folder/inside"), {4, 5});
+    AtomicFileWriter ontoFolder(dir.file("folder"));
+    ASSERT_TRUE(ontoFolder.create());
+    ASSERT_TRUE(writeAll(ontoFolder, test::patternBytes(10)));
+    EXPECT_FALSE(ontoFolder.commit());
+    EXPECT_TRUE(ontoFolder.error());
+    EXPECT_TRUE(fs::is_directory(dir.file("folder")));
+    EXPECT_EQ(test::readFile(dir.file("folder/inside")), (Bytes{4, 5}));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"folder"});
+}
+
+// A name close to the 255-byte limit leaves no room for the dot and suffix of the temporary
+// file; the temporary name is shortened, on a UTF-8 boundary, instead of failing the run.
+TEST(AtomicFileWriter, NamesNearTheLengthLimit) {
+    const ScratchDir dir;
+    std::string wide;
+    for (int i = 0; i < 84; ++i) {
+        wide += "文"; // 3 bytes each: 252 bytes
+    }
+    for (const std::string& name : {std::string(250, 'n') + ".enc", wide}) {
+        AtomicFileWriter writer(dir.file(name));
+        ASSERT_TRUE(writer.create()) << writer.error().message();
+        const std::string temporary = fs::path(writer.temporaryPath()).filename().string();
+        EXPECT_LE(temporary.size(), 255U);
+        EXPECT_TRUE(utf8Text(Bytes(temporary.begin(), temporary.end())));
+        ASSERT_TRUE(writeAll(writer, {1}));
+        ASSERT_TRUE(writer.commit()) << writer.error().message();
+        EXPECT_EQ(test::readFile(dir.file(name)), Bytes{1});
+    }
+    EXPECT_EQ(dir.entries().size(), 2U);
+}
+
+TEST(AtomicFileWriter, AWriteErrorFailsTheCommitAndKeepsTheEarlierFile) {
+    const ScratchDir dir;
+    const Bytes earlier = {7, 7, 7};
+    test::writeFile(dir.file("out"), earlier);
+    const int result = test::runInChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        AtomicFileWriter writer(dir.file("out"));
+        if (!writer.create()) {
+            return 10;
+        }
+        if (writeAll(writer, test::patternBytes(10000))) {
+            return 11;
+        }
+        if (writer.hasSpaceAvailable() || writer.error() != std::errc::file_too_large) {
+            return 12;
+        }
+        return writer.commit() ? 13 : 0;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(test::readFile(dir.file("out")), earlier);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out"});
+}
+
+TEST(AtomicFileWriter, TwoWritersToOneDestinationUseTwoTemporaryFiles) {
+    const ScratchDir dir;
+    AtomicFileWriter first(dir.file("out"));
+    AtomicFileWriter second(dir.file("out"));
+    ASSERT_TRUE(first.create());
+    ASSERT_TRUE(second.create());
+    EXPECT_NE(first.temporaryPath(), second.temporaryPath());
+    ASSERT_TRUE(writeAll(first, {1}));
+    ASSERT_TRUE(writeAll(second, {2}));
+    ASSERT_TRUE(first.commit());
+    ASSERT_TRUE(second.commit());
+    EXPECT_EQ(test::readFile(dir.file("out")), Bytes{2});
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out"});
+}
+
+} // namespace
+} // namespace corvix
