@@ -27,7 +27,7 @@ TEST(CorvixUtilsFirstUse, ConcurrentFirstUseSharesOneKeyAndIv) {
     std::latch start(kThreads);
     std::vector<const Bytes*> keys(kThreads);
     std::vector<const Bytes*> ivs(kThreads);
-    std::vector<bool> worked(kThreads);
+    std::vector<char> worked(kThreads); // not vector<bool>: its bits share words
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&, i] {
