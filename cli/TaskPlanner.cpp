@@ -88,7 +88,7 @@ void TaskPlanner::addArgument(const std::string& argument, std::vector<FileTask>
     }
     if (fs::is_directory(status)) {
         if (action_ == Action::Verify || options_.recursive) {
-            addTree(input, {}, tasks);
+            addTree(input, {}, isOutputFolder(input), tasks);
         } else {
             tasks.emplace_back(input, TaskResult::failed("is a folder (-r walks it)"));
         }
@@ -103,7 +103,7 @@ void TaskPlanner::addArgument(const std::string& argument, std::vector<FileTask>
     addFile(input, error ? 0 : size, OutputFolder(folder), {}, tasks);
 }
 
-void TaskPlanner::addTree(const fs::path& top, const fs::path& relative,
+void TaskPlanner::addTree(const fs::path& top, const fs::path& relative, bool inPlace,
                           std::vector<FileTask>& tasks) const {
     const fs::path folder = relative.empty() ? top : top / relative;
     std::vector<fs::directory_entry> entries;
@@ -124,15 +124,15 @@ void TaskPlanner::addTree(const fs::path& top, const fs::path& relative,
         const fs::path name = entry.path().filename();
         const fs::file_status status = entry.symlink_status(error);
         if (fs::is_symlink(status)) {
-            if (takesName(name)) {
+            if (takesName(name, inPlace)) {
                 tasks.emplace_back(entry.path(),
                                    TaskResult::skipped("symbolic link, not followed"));
             }
         } else if (fs::is_directory(status)) {
             if (!isOutputFolder(entry.path())) {
-                addTree(top, relative / name, tasks);
+                addTree(top, relative / name, inPlace, tasks);
             }
-        } else if (!takesName(name)) {
+        } else if (!takesName(name, inPlace)) {
             continue;
         } else if (!fs::is_regular_file(status)) {
             tasks.emplace_back(entry.path(), TaskResult::skipped("not a regular file"));
@@ -158,8 +158,10 @@ void TaskPlanner::addFile(const fs::path& input, std::uint64_t size, const Outpu
     tasks.emplace_back(action_, input, size, folder, relativeFolder / std::get<fs::path>(name));
 }
 
-bool TaskPlanner::takesName(const fs::path& name) const {
-    return action_ == Action::Encrypt || name.string().ends_with(kEncSuffix);
+bool TaskPlanner::takesName(const fs::path& name, bool inPlace) const {
+    const bool encrypted = name.string().ends_with(kEncSuffix);
+    // A tree encrypted into itself holds the outputs of earlier runs; they are no inputs.
+    return action_ == Action::Encrypt ? !(inPlace && encrypted) : encrypted;
 }
 
 bool TaskPlanner::isOutputFolder(const fs::path& folder) const {

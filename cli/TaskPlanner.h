@@ -20,13 +20,14 @@ public:
 
 private:
     void addArgument(const std::string& argument, std::vector<FileTask>& tasks) const;
+    /// `inPlace`: the tree is its own output folder.
     void addTree(const std::filesystem::path& top, const std::filesystem::path& relative,
-                 std::vector<FileTask>& tasks) const;
+                 bool inPlace, std::vector<FileTask>& tasks) const;
     void addFile(const std::filesystem::path& input, std::uint64_t size, const OutputFolder& folder,
                  const std::filesystem::path& relativeFolder, std::vector<FileTask>& tasks) const;
 
     /// In a folder walk, whether a file of this name is an input at all.
-    [[nodiscard]] bool takesName(const std::filesystem::path& name) const;
+    [[nodiscard]] bool takesName(const std::filesystem::path& name, bool inPlace) const;
     [[nodiscard]] bool isOutputFolder(const std::filesystem::path& folder) const;
 
     Action action_;

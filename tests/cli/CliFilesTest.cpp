@@ -141,15 +141,18 @@ TEST(CliFiles, NothingIsWrittenOutsideTheOutputFolder) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 3); // in, out, outside
 }
 
-TEST(CliFiles, OutputFolderInsideTheTreeIsNotWalked) {
+TEST(CliFiles, EarlierOutputsInsideTheTreeAreNoInputs) {
     const TempFolder folder;
     writeFile(folder / "assets/a.txt", "a");
-    ASSERT_EQ(runCli({"encrypt", "-r", "assets", "-o", "assets/enc"}, folder.path()).exitCode, 0);
-    const CliRun again =
-        runCli({"encrypt", "-r", "-u", "assets", "-o", "assets/enc"}, folder.path());
-    EXPECT_EQ(again.exitCode, 0) << again.err;
-    EXPECT_EQ(linesOf(again.out).back(), "0 ok, 0 failed, 1 skipped");
+    // The output folder inside the walked tree, and the tree as its own output folder.
+    for (const char* output : {"assets/enc", "assets"}) {
+        ASSERT_EQ(runCli({"encrypt", "-r", "assets", "-o", output}, folder.path()).exitCode, 0);
+        const CliRun again = runCli({"encrypt", "-r", "-u", "assets", "-o", output}, folder.path());
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(linesOf(again.out).back(), "0 ok, 0 failed, 1 skipped") << output;
+    }
     EXPECT_FALSE(fs::exists(folder / "assets/enc/enc"));
+    EXPECT_FALSE(fs::exists(folder / "assets/a.txt.enc.enc"));
 }
 
 TEST(CliFiles, ExistingOutputsAreRefusedReplacedOrUpdated) {
