@@ -33,7 +33,9 @@ options:
                      {"input":..., "output":... or null, "status":"ok"|"failed"|"skipped",
                       "bytes": size of the input, "error":... or null}
 
-Without -r a folder argument fails. An existing output fails unless -f or -u is given.
+Without -r a folder argument fails. A walk leaves out DIR itself when it lies in the tree,
+and .enc files when the tree is encrypted into itself: those are earlier outputs. Nothing
+is written outside DIR. An existing output fails unless -f or -u is given.
 verify reads each file through to the end and reports "ok" or why it does not read back:
 no header terminator, a header that does not decrypt to the header text, a chunk that does
 not decrypt, a truncated body. It walks folder arguments whole, taking names ending in .enc.
