@@ -24,10 +24,10 @@ std::vector<JsonObject> jsonLines(const std::string& out) {
 }
 
 TEST(StrictJsonCheck, RejectsWhatJsonForbids) {
-    EXPECT_TRUE(parseFlatJsonObject(R"({"a":"\u00e9\ud83d\ude00","b":-1.5e3,"c":null})"));
-    for (const char* bad :
-         {"{\"a\":\"\x01\"}", "{\"a\":\"\xff\"}", R"({"a":"\x"})", R"({"a":"\ud83d"})",
-          R"({"a":01})", R"({"a":1,})", R"({"a":1}x)", R"({"a":1,"a":2})", R"({a:1})"}) {
+    EXPECT_TRUE(parseFlatJsonObject(R"({"a":"\u00e9\t\\","b":-15,"c":null})"));
+    for (const char* bad : {"{\"a\":\"\x01\"}", "{\"a\":\"\xff\"}", "{\"a\":\"\xc0\xaf\"}",
+                            R"({"a":"\x"})", R"({"a":"\ud83d"})", R"({"a":01})", R"({"a":1,})",
+                            R"({"a":1}x)", R"({"a":1,"a":2})", R"({a:1})", R"({"a":"b)"}) {
         EXPECT_FALSE(parseFlatJsonObject(bad)) << bad;
     }
 }

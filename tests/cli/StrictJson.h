@@ -8,14 +8,15 @@
 
 namespace corvix::test {
 
-/// A value of a flat JSON object: null, true/false, a number or a string.
-using JsonValue = std::variant<std::nullptr_t, bool, double, std::string>;
+/// A value of corvix-cli's JSON lines: null, a whole number or a string.
+using JsonValue = std::variant<std::nullptr_t, double, std::string>;
 using JsonObject = std::map<std::string, JsonValue>;
 
-/// Parses one JSON object whose values are not nested, strictly after RFC 8259: the whole
-/// text must be the object, strings must be well-formed UTF-8 with no raw control characters,
-/// escapes and numbers must have the grammar's form, and no name may repeat. Nothing when the
-/// text breaks any rule.
+/// Parses one flat JSON object, accepting only text that RFC 8259 allows: the whole text is
+/// the object, no name repeats, strings are well-formed UTF-8 without raw control characters,
+/// escapes and numbers have the grammar's form. It knows only the parts of JSON that the tool
+/// writes (no nesting, no true/false, no fractions, no surrogate-pair escapes) and refuses
+/// those too, so anything it accepts is valid JSON. Nothing on any doubt.
 [[nodiscard]] std::optional<JsonObject> parseFlatJsonObject(std::string_view text);
 
 } // namespace corvix::test
