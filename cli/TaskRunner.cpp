@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 namespace corvix::cli {
@@ -81,8 +82,16 @@ void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
 
     const auto workerCount = std::clamp<std::size_t>(tasks_.size(), 1, jobs_);
     std::vector<std::jthread> workers;
-    for (std::size_t w = 0; w < workerCount; ++w) {
-        workers.emplace_back(work);
+    try {
+        while (workers.size() < workerCount) {
+            workers.emplace_back(work);
+        }
+    } catch (const std::system_error&) {
+        // The system would not start another thread: carry on with those that run, or do
+        // the whole work here and report it afterwards.
+        if (workers.empty()) {
+            work();
+        }
     }
 
     if (bar != nullptr) {
