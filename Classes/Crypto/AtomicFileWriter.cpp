@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvix {
@@ -59,6 +60,7 @@ bool AtomicFileWriter::create() {
         fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             temporary_ = candidate;
+            keepPermissionsOfDestination();
             return true;
         }
         if (errno != EEXIST) {
@@ -95,6 +97,14 @@ bool AtomicFileWriter::commit() {
     }
     const int fd = fd_;
     fd_ = -1;
+    // The bytes reach the disk before the name does, so a crash right after the rename cannot
+    // leave an empty file where a good one used to be.
+    if (::fdatasync(fd) != 0 && errno != EINVAL) {
+        fail(errno);
+        ::close(fd);
+        discard();
+        return false;
+    }
     if (::close(fd) != 0) {
         fail(errno);
         discard();
@@ -107,6 +117,13 @@ bool AtomicFileWriter::commit() {
     }
     temporary_.clear();
     return true;
+}
+
+void AtomicFileWriter::keepPermissionsOfDestination() {
+    struct stat existing {};
+    if (::stat(destination_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        ::fchmod(fd_, existing.st_mode & 07777);
+    }
 }
 
 void AtomicFileWriter::discard() {

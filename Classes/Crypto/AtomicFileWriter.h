@@ -26,7 +26,7 @@ public:
     [[nodiscard]] bool hasSpaceAvailable() const override;
     std::ptrdiff_t write(const std::uint8_t* buffer, std::size_t n) override;
 
-    /// Closes the temporary file and renames it over the destination.
+    /// Flushes the temporary file to disk, closes it and renames it over the destination.
     [[nodiscard]] bool commit();
 
     /// Closes and removes the temporary file; the destination is left as it was.
@@ -37,6 +37,8 @@ public:
 
 private:
     void fail(int errorNumber);
+    /// A replaced file keeps its permission bits; a new one gets the usual 0666 less umask.
+    void keepPermissionsOfDestination();
 
     std::string destination_;
     std::string temporary_;

@@ -67,6 +67,18 @@ TEST(AtomicFileWriter, ReplacesAnEarlierFileOnCommit) {
     EXPECT_EQ(test::readFile(dir.file("out")), data);
 }
 
+TEST(AtomicFileWriter, AReplacedFileKeepsItsPermissions) {
+    const ScratchDir dir;
+    test::writeFile(dir.file("out"), {1});
+    fs::permissions(dir.file("out"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    AtomicFileWriter writer(dir.file("out"));
+    ASSERT_TRUE(writer.create());
+    ASSERT_TRUE(writeAll(writer, {2}));
+    ASSERT_TRUE(writer.commit());
+    EXPECT_EQ(fs::status(dir.file("out")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
 TEST(AtomicFileWriter, DestinationsThatCannotBeWritten) {
     const ScratchDir dir;
     AtomicFileWriter noFolder(dir.file("missing/out"));
