@@ -7,6 +7,7 @@ packages=(
     build-essential cmake pkg-config git
     libssl-dev openssl
     qt6-base-dev libgl-dev
+    fonts-wqy-microhei  # a font with the Chinese glyphs the window shows
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-dev
     xvfb xauth time hyperfine bc

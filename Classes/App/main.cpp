@@ -1,0 +1,15 @@
+#include "AppDelegate.h"
+#include "MainWindow.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvix"));
+
+    corvix::MainWindow window;
+    window.show();
+    corvix::AppDelegate delegate(window);
+    delegate.applicationDidFinishLaunching();
+    return QApplication::exec();
+}

@@ -1,0 +1,7 @@
+#include "BaseView.h"
+
+namespace corvix {
+
+BaseView::BaseView(QWidget* parent) : QWidget(parent) {}
+
+} // namespace corvix

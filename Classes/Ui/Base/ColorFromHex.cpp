@@ -1,0 +1,55 @@
+#include "ColorFromHex.h"
+
+#include <algorithm>
+
+namespace corvix {
+
+namespace {
+
+// The value of an ASCII hexadecimal digit, or -1.
+int hexDigitValue(char16_t unit) {
+    if (unit >= u'0' && unit <= u'9') {
+        return unit - u'0';
+    }
+    if (unit >= u'a' && unit <= u'f') {
+        return unit - u'a' + 10;
+    }
+    if (unit >= u'A' && unit <= u'F') {
+        return unit - u'A' + 10;
+    }
+    return -1;
+}
+
+// Reads a hexadecimal number at the start of `pair`, after any white space; 0 when none.
+int leadingHexValue(QStringView pair) {
+    qsizetype position = 0;
+    while (position < pair.size() && pair[position].isSpace()) {
+        ++position;
+    }
+    int value = 0;
+    for (; position < pair.size(); ++position) {
+        const int digit = hexDigitValue(pair[position].unicode());
+        if (digit < 0) {
+            break;
+        }
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+} // namespace
+
+QColor colorFromHex(const QString& text, double alpha) {
+    // The toolkit gives an invalid colour for an alpha outside 0..1; clamp as other toolkits do.
+    const auto opacity = static_cast<float>(std::clamp(alpha, 0.0, 1.0));
+    if (text.size() < 6) {
+        return QColor::fromRgbF(0, 0, 0, opacity);
+    }
+    const QStringView digits(text);
+    const auto component = [&](qsizetype at) {
+        return static_cast<float>(leadingHexValue(digits.mid(at, 2)) / 255.0);
+    };
+    return QColor::fromRgbF(component(0), component(2), component(4), opacity);
+}
+
+} // namespace corvix
