@@ -1,0 +1,134 @@
+#include "TestController.h"
+
+#include "Crypto/AESUtils.h"
+#include "Key/Bytes.h"
+#include "Key/Console.h"
+#include "Key/CorvixKey.h"
+#include "Key/CorvixUtils.h"
+#include "Ui/Base/BaseButton.h"
+
+#include <cstdio>
+#include <optional>
+
+#ifndef CORVIX_DEVTEST_CONFIG_PATH
+#error "the build fixes CORVIX_DEVTEST_CONFIG_PATH, the absolute path of config.json.enc"
+#endif
+
+namespace corvix {
+
+namespace {
+
+constexpr const char* kInputPath = CORVIX_DEVTEST_CONFIG_PATH;
+constexpr const char* kOutputPath = CORVIX_DEVTEST_CONFIG_PATH ".json";
+constexpr int kSpacing = 16;
+
+void appendCodePoint(std::string& out, unsigned codePoint) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "\\u{%X}", codePoint);
+    out += hex;
+}
+
+// The text as a quoted, escaped literal; it never carries a raw control character, so the
+// content stays on one line whatever the file holds. The text is well-formed UTF-8, so a C1
+// control character (U+0080 to U+009F) is always the pair C2 80..9F.
+std::string debugForm(const std::optional<std::string>& text) {
+    if (!text) {
+        return "nil";
+    }
+    std::string out = "Optional(\"";
+    for (std::size_t i = 0; i < text->size(); ++i) {
+        const auto byte = static_cast<unsigned char>((*text)[i]);
+        switch (byte) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\0':
+            out += "\\0";
+            break;
+        default:
+            if (byte < 0x20 || byte == 0x7F) {
+                appendCodePoint(out, byte);
+            } else if (byte == 0xC2 && i + 1 < text->size() &&
+                       static_cast<unsigned char>((*text)[i + 1]) <= 0x9F) {
+                appendCodePoint(out, static_cast<unsigned char>((*text)[++i]));
+            } else {
+                out += static_cast<char>(byte);
+            }
+        }
+    }
+    out += "\")";
+    return out;
+}
+
+} // namespace
+
+TestController::TestController(QObject* parent) : BaseViewController(parent) {}
+
+std::string TestController::inputPath() {
+    return kInputPath;
+}
+
+std::string TestController::outputPath() {
+    return kOutputPath;
+}
+
+void TestController::viewDidLoad() {
+    BaseViewController::viewDidLoad();
+    QWidget& root = *view();
+    root.setAutoFillBackground(true);
+    setLayerBackgroundColor(root, Qt::white);
+
+    // The root view holds the button; nothing else keeps it.
+    BaseButton* test =
+        BaseButton::buttonWithTitle(QStringLiteral("Test"), this, &TestController::onClickTest);
+    test->setObjectName(QStringLiteral("btnTest"));
+    test->setParent(&root);
+    test->show();
+
+    imvPhoto_ = new QLabel(&root);
+    imvPhoto_->setObjectName(QStringLiteral("imvPhoto"));
+    imvPhoto_->setScaledContents(true);
+    imvPhoto_->show();
+}
+
+void TestController::layoutViews() {
+    const QRect bounds = view()->rect();
+    if (auto* test = view()->findChild<BaseButton*>(QStringLiteral("btnTest"))) {
+        test->setGeometry(QRect(QPoint(kSpacing, kSpacing), test->sizeHint()));
+    }
+    // Its right edge lies 16 points beyond the root view's right edge, not inside it.
+    const QSize photo = imvPhoto_->sizeHint().expandedTo(QSize(0, 0));
+    imvPhoto_->setGeometry(bounds.width() + kSpacing - photo.width(), kSpacing, photo.width(),
+                           photo.height());
+}
+
+void TestController::onClickTest() {
+    printLine("onClickTest");
+    printDecryptedConfig();
+    decryptConfigToFile();
+}
+
+void TestController::printDecryptedConfig() {
+    printLine("content:" + debugForm(CorvixUtils::decryptFileText(kInputPath)));
+}
+
+void TestController::decryptConfigToFile() {
+    const Bytes key = CorvixKey::aesKey();
+    const Bytes iv = CorvixKey::ivBytes();
+    AESUtils::decryptFile(kInputPath, kOutputPath, key, iv);
+    printLine("test11");
+}
+
+} // namespace corvix
