@@ -1,15 +1,19 @@
 # `cmake --install` puts what another CMake project needs to read Corvix files in place:
+#   bin/corvix-cli
 #   lib/                      libcorvix_core.a, libcorvix_runtime.a
 #   include/corvix/{Crypto,Key}/*.h
 #   lib/cmake/Corvix/         the package: find_package(Corvix) gives Corvix::core and
-#                             Corvix::runtime (components "core" and "runtime")
+#                             Corvix::runtime (components "core" and "runtime"), Corvix::cli
+#                             and corvix_encrypt_assets() (CorvixAssets.cmake)
 # Everything here belongs to the install component Corvix_Development.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(CORVIX_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Corvix")
-set(CORVIX_INSTALLED_TARGETS corvix_core)
+set(CORVIX_INSTALLED_TARGETS corvix_core corvix-cli)
 set_target_properties(corvix_core PROPERTIES EXPORT_NAME core)
+# An app's build runs the tool to encrypt its assets, so it ships with the libraries.
+set_target_properties(corvix-cli PROPERTIES EXPORT_NAME cli)
 set(CORVIX_WITH_RUNTIME OFF)
 if(TARGET corvix_runtime)
     set(CORVIX_WITH_RUNTIME ON)
@@ -20,6 +24,7 @@ endif()
 install(TARGETS ${CORVIX_INSTALLED_TARGETS} EXPORT CorvixTargets
     ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Corvix_Development
     LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Corvix_Development
+    RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Corvix_Development
 )
 # The targets' install interface names include/corvix; the folders keep their relative includes.
 set(CORVIX_HEADER_EXCLUDE)
@@ -43,6 +48,6 @@ write_basic_package_version_file("${PROJECT_BINARY_DIR}/CorvixConfigVersion.cmak
     COMPATIBILITY SameMinorVersion
 )
 install(FILES "${PROJECT_BINARY_DIR}/CorvixConfig.cmake"
-    "${PROJECT_BINARY_DIR}/CorvixConfigVersion.cmake"
+    "${PROJECT_BINARY_DIR}/CorvixConfigVersion.cmake" "${CMAKE_CURRENT_LIST_DIR}/CorvixAssets.cmake"
     DESTINATION "${CORVIX_INSTALL_CMAKEDIR}" COMPONENT Corvix_Development
 )
