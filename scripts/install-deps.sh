@@ -11,6 +11,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-dev
     xvfb xauth time hyperfine bc
+    desktop-file-utils libxml2-utils  # check the installed menu entry and icon in the .deb test
 )
 
 missing=()
