@@ -7,8 +7,11 @@
 #include "Ui/Base/BaseTextView.h"
 
 #include <QDialog>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMimeData>
 #include <QTextEdit>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -23,6 +26,9 @@ constexpr std::string_view kHeaderText = "quorveth";
 constexpr int kSpacing = 16;
 constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 50;
+// The types the input panel offers.
+const QStringList kInputTypes = {QStringLiteral("jpg"), QStringLiteral("png"),
+                                 QStringLiteral("txt"), QStringLiteral("json")};
 
 void print(const QString& line) {
     printLine(line.toStdString());
@@ -62,6 +68,7 @@ void MainController::viewDidLoad() {
 void MainController::setupViews() {
     QWidget& root = *view();
     root.setAutoFillBackground(true);
+    root.setAcceptDrops(true);
     setLayerBackgroundColor(root, Qt::white);
 
     btnChooseSrc_ = BaseButton::buttonWithTitle(QStringLiteral("选择输入文件\n(可多选)"), this,
@@ -189,6 +196,47 @@ void MainController::chooseDstDir(const std::function<void(const QString&)>& com
 void MainController::onSrcFilesChosen(const QList<QUrl>& urls) {
     srcUrls_.append(urls);
     updateEncryptButton();
+}
+
+// A drop is taken as a copy whatever the source proposes: a file manager that heard "move"
+// could delete the files it dragged here.
+bool MainController::eventFilter(QObject* watched, QEvent* event) {
+    const bool isDrag = event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove;
+    if (watched == view() && (isDrag || event->type() == QEvent::Drop)) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (!drop->mimeData()->hasUrls() || !(drop->possibleActions() & Qt::CopyAction)) {
+            drop->ignore();
+            return true;
+        }
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        if (!isDrag) {
+            onFilesDropped(drop->mimeData()->urls());
+        }
+        return true;
+    }
+    return BaseViewController::eventFilter(watched, event);
+}
+
+// The input panel's confirmation with the files it would have offered; a drop that brings none
+// of them leaves the earlier choice as it was.
+void MainController::onFilesDropped(const QList<QUrl>& urls) {
+    QList<QUrl> taken;
+    for (const QUrl& url : urls) {
+        const QFileInfo file(url.toLocalFile());
+        if (url.isLocalFile() && file.isFile() &&
+            kInputTypes.contains(file.suffix(), Qt::CaseInsensitive)) {
+            taken.append(url);
+        } else {
+            print(QStringLiteral("ignored:") +
+                  (url.isLocalFile() ? url.toLocalFile() : url.toDisplayString()));
+        }
+    }
+    if (taken.isEmpty()) {
+        return;
+    }
+    srcUrls_.clear();
+    onSrcFilesChosen(taken);
 }
 
 void MainController::onDstDirChosen(const QString& path) {

@@ -23,6 +23,7 @@ class BaseTextView;
 /// The encryption screen: choose input files and an output directory, then encrypt every input
 /// file into DIR/NAME.enc on a worker thread while the window stays responsive. Diagnostics go
 /// to standard output; the window shows only the job's state and how many files failed.
+/// Files dropped on the screen count as input files confirmed in the input panel.
 class MainController : public BaseViewController {
     Q_OBJECT
 
@@ -54,6 +55,7 @@ public slots:
 protected:
     void viewDidLoad() override;
     void layoutViews() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setupViews();
@@ -62,6 +64,7 @@ private:
     void chooseDstDir(const std::function<void(const QString&)>& completion);
     [[nodiscard]] QFileDialog* makePanel();
     void onSrcFilesChosen(const QList<QUrl>& urls);
+    void onFilesDropped(const QList<QUrl>& urls);
     void onDstDirChosen(const QString& path);
     void updateEncryptButton();
 
