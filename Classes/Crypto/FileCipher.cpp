@@ -34,6 +34,18 @@ RunOutcome explained(RunOutcome outcome, const std::string& srcPath, const FileI
     return outcome;
 }
 
+// Checks the key material and opens the source: the failure to report, or nothing.
+std::optional<RunOutcome> openSource(FileInputStream& input, const std::string& srcPath,
+                                     const Bytes& key, const Bytes& iv) {
+    if (!ChunkCipher::acceptsKeyMaterial(key, iv)) {
+        return RunOutcome::failed(kBadKeyMaterial);
+    }
+    if (!input.open()) {
+        return cannot("open", srcPath, input.error());
+    }
+    return std::nullopt;
+}
+
 RunOutcome finish(RunOutcome outcome, AtomicFileWriter& output, const std::string& dstPath) {
     if (!outcome.succeeded()) {
         output.discard();
@@ -63,12 +75,9 @@ std::optional<Bytes> FileCipher::headerLine(std::string_view header, const Bytes
 RunOutcome FileCipher::encrypt(const std::string& srcPath, const std::string& dstPath,
                                std::string_view header, const Bytes& key, const Bytes& iv,
                                const ChunkCallbacks& callbacks) {
-    if (!ChunkCipher::acceptsKeyMaterial(key, iv)) {
-        return RunOutcome::failed(kBadKeyMaterial);
-    }
     FileInputStream input(srcPath);
-    if (!input.open()) {
-        return cannot("open", srcPath, input.error());
+    if (auto refused = openSource(input, srcPath, key, iv)) {
+        return *refused;
     }
     const auto total = input.size();
     if (!total) {
@@ -112,12 +121,9 @@ RunOutcome FileCipher::decrypt(const std::string& srcPath, const std::string& ds
 RunOutcome FileCipher::decryptInto(const std::string& srcPath, OutputStream& output,
                                    const Bytes& key, const Bytes& iv,
                                    const ChunkCallbacks& callbacks) {
-    if (!ChunkCipher::acceptsKeyMaterial(key, iv)) {
-        return RunOutcome::failed(kBadKeyMaterial);
-    }
     FileInputStream input(srcPath);
-    if (!input.open()) {
-        return cannot("open", srcPath, input.error());
+    if (auto refused = openSource(input, srcPath, key, iv)) {
+        return *refused;
     }
     const auto size = input.size();
     const auto headerLength = input.skipPast(kHeaderEnd);

@@ -10,47 +10,6 @@ namespace corvix {
 
 namespace {
 
-bool isContinuation(std::uint8_t byte) { return (byte & 0xC0) == 0x80; }
-
-// Well-formed UTF-8 as Unicode defines it: no overlong forms, no surrogates, nothing above
-// U+10FFFF.
-bool isWellFormedUtf8(const Bytes& bytes) {
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    while (i < n) {
-        const std::uint8_t lead = bytes[i];
-        std::size_t length = 0;
-        std::uint8_t low = 0x80;
-        std::uint8_t high = 0xBF;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        if (n - i < length || bytes[i + 1] < low || bytes[i + 1] > high) {
-            return false;
-        }
-        for (std::size_t k = 2; k < length; ++k) {
-            if (!isContinuation(bytes[i + k])) {
-                return false;
-            }
-        }
-        i += length;
-    }
-    return true;
-}
-
 int hexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -71,13 +30,56 @@ bool isBase64Alphabet(char c) {
 
 } // namespace
 
+std::size_t utf8SequenceLength(std::string_view text) {
+    if (text.empty()) {
+        return 0;
+    }
+    const auto byte = [&text](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+    const std::uint8_t lead = byte(0);
+    if (lead < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    // The allowed range of the second byte rules out overlong forms, surrogates and values
+    // beyond U+10FFFF.
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return length;
+}
+
 Bytes utf8Bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 std::optional<std::string> utf8Text(const Bytes& bytes) {
-    if (!isWellFormedUtf8(bytes)) {
-        return std::nullopt;
+    std::string text(bytes.begin(), bytes.end());
+    for (std::string_view rest = text; !rest.empty();) {
+        const std::size_t length = utf8SequenceLength(rest);
+        if (length == 0) {
+            return std::nullopt;
+        }
+        rest.remove_prefix(length);
     }
-    return std::string(bytes.begin(), bytes.end());
+    return text;
 }
 
 Bytes sha256(const Bytes& bytes) {

@@ -12,6 +12,10 @@ namespace corvix {
 class InputStream;
 class OutputStream;
 
+/// The length of the well-formed UTF-8 sequence that starts `text`, or 0 when there is none (a
+/// stray continuation byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF).
+[[nodiscard]] std::size_t utf8SequenceLength(std::string_view text);
+
 /// UTF-8 bytes of a text (the text is already UTF-8; no byte-order mark, no terminator).
 [[nodiscard]] Bytes utf8Bytes(std::string_view text);
 
