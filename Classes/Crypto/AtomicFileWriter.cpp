@@ -97,9 +97,11 @@ bool AtomicFileWriter::commit() {
     }
     const int fd = fd_;
     fd_ = -1;
-    // The bytes reach the disk before the name does, so a crash right after the rename cannot
-    // leave an empty file where a good one used to be.
-    if (::fdatasync(fd) != 0 && errno != EINVAL) {
+    // When a file is replaced, its new bytes reach the disk before the new name does, so a
+    // power cut right after the rename cannot leave an empty file where a good one used to be.
+    // A brand-new file has nothing to lose and skips the flush, which would cost more than
+    // encrypting a small file.
+    if (replacing_ && ::fdatasync(fd) != 0 && errno != EINVAL) {
         fail(errno);
         ::close(fd);
         discard();
@@ -121,7 +123,8 @@ bool AtomicFileWriter::commit() {
 
 void AtomicFileWriter::keepPermissionsOfDestination() {
     struct stat existing {};
-    if (::stat(destination_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    replacing_ = ::stat(destination_.c_str(), &existing) == 0;
+    if (replacing_ && S_ISREG(existing.st_mode)) {
         ::fchmod(fd_, existing.st_mode & 07777);
     }
 }

@@ -26,7 +26,8 @@ public:
     [[nodiscard]] bool hasSpaceAvailable() const override;
     std::ptrdiff_t write(const std::uint8_t* buffer, std::size_t n) override;
 
-    /// Flushes the temporary file to disk, closes it and renames it over the destination.
+    /// Closes the temporary file and renames it over the destination; when that replaces a file,
+    /// the new bytes are flushed to disk first.
     [[nodiscard]] bool commit();
 
     /// Closes and removes the temporary file; the destination is left as it was.
@@ -43,6 +44,7 @@ private:
     std::string destination_;
     std::string temporary_;
     int fd_ = -1;
+    bool replacing_ = false;
     std::error_code error_;
 };
 
