@@ -12,6 +12,7 @@ packages=(
     clang libclang-rt-dev
     xvfb xauth time hyperfine bc
     desktop-file-utils libxml2-utils  # check the installed menu entry and icon in the .deb test
+    strace  # counts the read calls of the header scan in the reliability tests
 )
 
 missing=()
