@@ -1,25 +1,25 @@
 #include "Crypto/ByteArrayOutputStream.h"
 #include "Crypto/FileInputStream.h"
+#include "FailingOutputStream.h"
+#include "Files.h"
 #include "Key/Encodings.h"
-#include "TestSupport.h"
+#include "ScratchDir.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace corvix {
 namespace {
 
-using test::ScratchDir;
+using test::patternBytes;
 
 /// Delivers its data in the given parts, one part (or less, if less is asked) per read, then
 /// either the end or an error.
 class PartsInputStream final : public InputStream {
 public:
-    PartsInputStream(std::deque<Bytes> parts, bool failAtEnd = false)
+    explicit PartsInputStream(std::deque<Bytes> parts, bool failAtEnd = false)
         : parts_(std::move(parts)), failAtEnd_(failAtEnd) {}
 
     [[nodiscard]] bool hasBytesAvailable() const override {
@@ -50,96 +50,45 @@ private:
     bool failed_ = false;
 };
 
-/// Takes at most `perWrite` bytes a call, and fails every write once `capacity` bytes are in.
-class LimitedOutputStream final : public OutputStream {
-public:
-    LimitedOutputStream(std::size_t perWrite, std::size_t capacity)
-        : perWrite_(perWrite), capacity_(capacity) {}
-
-    [[nodiscard]] bool hasSpaceAvailable() const override { return !failed_; }
-
-    std::ptrdiff_t write(const std::uint8_t* buffer, std::size_t n) override {
-        if (written.size() >= capacity_) {
-            failed_ = true;
-            return -1;
-        }
-        const std::size_t count = std::min({n, perWrite_, capacity_ - written.size()});
-        written.insert(written.end(), buffer, buffer + count);
-        return static_cast<std::ptrdiff_t>(count);
-    }
-
-    Bytes written;
-
-private:
-    std::size_t perWrite_;
-    std::size_t capacity_;
-    bool failed_ = false;
-};
-
-TEST(ReadFully, GathersPartsOneAfterAnother) {
-    PartsInputStream stream({{1, 2, 3}, {4}, {5, 6, 7, 8, 9}});
-    Bytes buffer(9, 0xEE);
-    EXPECT_EQ(readFully(stream, buffer.data(), 9), 9U);
-    EXPECT_EQ(buffer, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    EXPECT_EQ(stream.requests, (std::vector<std::size_t>{9, 6, 5}))
+TEST(ReadFully, GathersPartsAndStopsAtNTheEndOrAnError) {
+    PartsInputStream parts({{1, 2, 3}, {4}, {5, 6, 7, 8, 9}, {10}});
+    Bytes buffer(12, 0xEE);
+    EXPECT_EQ(readFully(parts, buffer.data(), 9), 9U);
+    EXPECT_EQ(buffer, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 0xEE, 0xEE, 0xEE}));
+    EXPECT_EQ(parts.requests, (std::vector<std::size_t>{9, 6, 5}))
         << "each read asks only for what is missing";
-}
+    EXPECT_TRUE(parts.hasBytesAvailable());
+    EXPECT_EQ(readFully(parts, buffer.data(), 3), 1U) << "the stream runs dry";
 
-TEST(ReadFully, StopsAtNAndWhenTheStreamRunsDry) {
-    PartsInputStream longer({{1, 2, 3}, {4, 5, 6}});
-    Bytes buffer(4, 0xEE);
-    EXPECT_EQ(readFully(longer, buffer.data(), 4), 4U);
-    EXPECT_EQ(buffer, (Bytes{1, 2, 3, 4}));
-    EXPECT_TRUE(longer.hasBytesAvailable());
-
-    PartsInputStream shorter({{1, 2}, {3}});
-    Bytes room(8, 0xEE);
-    EXPECT_EQ(readFully(shorter, room.data(), 8), 3U);
-    EXPECT_EQ(room, (Bytes{1, 2, 3, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
-}
-
-TEST(ReadFully, NothingAvailableMeansNoRead) {
     PartsInputStream empty({});
-    std::uint8_t byte = 0;
-    EXPECT_EQ(readFully(empty, &byte, 1), 0U);
-    EXPECT_TRUE(empty.requests.empty());
-}
+    EXPECT_EQ(readFully(empty, buffer.data(), 1), 0U);
+    EXPECT_TRUE(empty.requests.empty()) << "nothing available means no read";
 
-TEST(ReadFully, AnErrorEndsTheLoopWithTheBytesSoFar) {
     PartsInputStream failing({{1, 2}}, true);
-    Bytes buffer(6, 0xEE);
-    EXPECT_EQ(readFully(failing, buffer.data(), 4), 2U);
-    EXPECT_EQ(buffer, (Bytes{1, 2, 0xEE, 0xEE, 0xEE, 0xEE}));
+    EXPECT_EQ(readFully(failing, buffer.data(), 4), 2U) << "an error ends it with the bytes so far";
 }
 
-TEST(WriteFully, PushesEverythingThroughPartialWrites) {
-    LimitedOutputStream stream(3, 100);
-    const Bytes data = test::patternBytes(10);
-    EXPECT_EQ(writeFully(stream, data.data(), data.size()), 10U);
-    EXPECT_EQ(stream.written, data);
-}
+TEST(WriteFully, PushesThroughPartialWritesAndStopsAtAFailure) {
+    const Bytes data = patternBytes(10);
+    test::FailingOutputStream roomy(100, 3);
+    EXPECT_EQ(writeFully(roomy, data.data(), data.size()), 10U);
+    EXPECT_EQ(roomy.written, data);
 
-TEST(WriteFully, AFailingStreamGivesTheCountWritten) {
-    LimitedOutputStream stream(4, 6);
-    const Bytes data = test::patternBytes(10);
-    EXPECT_EQ(writeFully(stream, data.data(), data.size()), 6U);
-    EXPECT_FALSE(stream.hasSpaceAvailable());
-    EXPECT_EQ(writeFully(stream, data.data(), data.size()), 0U) << "no space: nothing is tried";
-}
+    test::FailingOutputStream full(6, 4);
+    EXPECT_EQ(writeFully(full, data.data(), data.size()), 6U);
+    EXPECT_FALSE(full.hasSpaceAvailable());
+    EXPECT_EQ(writeFully(full, data.data(), data.size()), 0U) << "no space: nothing is tried";
 
-TEST(ByteArrayOutputStream, Appends) {
     Bytes target = {9};
-    ByteArrayOutputStream stream(target);
-    const Bytes data = {1, 2, 3};
-    EXPECT_EQ(writeFully(stream, data.data(), 3), 3U);
-    EXPECT_EQ(writeFully(stream, data.data(), 0), 0U);
-    EXPECT_EQ(target, (Bytes{9, 1, 2, 3}));
+    ByteArrayOutputStream appending(target);
+    EXPECT_EQ(writeFully(appending, data.data(), 3), 3U);
+    EXPECT_EQ(target, (Bytes{9, data[0], data[1], data[2]}));
 }
 
 TEST(FileInputStream, ReadsAFileInAnyPiecesAndReportsItsEndLate) {
-    const ScratchDir dir;
-    const Bytes data = test::patternBytes(200001);
-    test::writeFile(dir.file("data"), data);
+    const test::ScratchDir dir;
+    const Bytes data = patternBytes(200001);
+    test::writeFile(dir / "data", data);
     FileInputStream stream(dir.file("data"));
     ASSERT_TRUE(stream.open());
     EXPECT_EQ(stream.size(), std::optional<std::uint64_t>(data.size()));
@@ -149,8 +98,7 @@ TEST(FileInputStream, ReadsAFileInAnyPiecesAndReportsItsEndLate) {
     Bytes got;
     for (std::size_t i = 0; got.size() < data.size(); ++i) {
         Bytes piece(std::min(pieces[i % std::size(pieces)], data.size() - got.size()));
-        const std::size_t count = readFully(stream, piece.data(), piece.size());
-        ASSERT_EQ(count, piece.size());
+        ASSERT_EQ(readFully(stream, piece.data(), piece.size()), piece.size());
         got.insert(got.end(), piece.begin(), piece.end());
     }
     EXPECT_EQ(got, data);
@@ -161,9 +109,9 @@ TEST(FileInputStream, ReadsAFileInAnyPiecesAndReportsItsEndLate) {
 }
 
 TEST(FileInputStream, SkipPastFindsTheFirstDelimiterAnywhere) {
-    const ScratchDir dir;
+    const test::ScratchDir dir;
     const auto skipIn = [&](const Bytes& content) {
-        test::writeFile(dir.file("f"), content);
+        test::writeFile(dir / "f", content);
         FileInputStream stream(dir.file("f"));
         EXPECT_TRUE(stream.open());
         const auto skipped = stream.skipPast(0x0D);
@@ -171,24 +119,19 @@ TEST(FileInputStream, SkipPastFindsTheFirstDelimiterAnywhere) {
         rest.resize(readFully(stream, rest.data(), rest.size()));
         return std::make_pair(skipped, rest);
     };
-
-    EXPECT_EQ(skipIn({0x0D, 1, 0x0D, 2}),
-              std::make_pair(std::optional<std::uint64_t>(0), Bytes{1, 0x0D, 2}));
-    EXPECT_EQ(skipIn({1, 2, 0x0D}), std::make_pair(std::optional<std::uint64_t>(2), Bytes{}));
-
+    using Skip = std::pair<std::optional<std::uint64_t>, Bytes>;
+    EXPECT_EQ(skipIn({0x0D, 1, 0x0D, 2}), Skip(0, {1, 0x0D, 2}));
+    EXPECT_EQ(skipIn({1, 2, 0x0D}), Skip(2, {}));
     // A header line longer than the stream's buffer.
     Bytes longLine(150000, 'A');
-    longLine.push_back(0x0D);
-    longLine.insert(longLine.end(), {7, 8, 9});
-    EXPECT_EQ(skipIn(longLine),
-              std::make_pair(std::optional<std::uint64_t>(150000), Bytes{7, 8, 9}));
-
+    longLine.insert(longLine.end(), {0x0D, 7, 8, 9});
+    EXPECT_EQ(skipIn(longLine), Skip(150000, {7, 8, 9}));
     EXPECT_EQ(skipIn({}).first, std::nullopt);
     EXPECT_EQ(skipIn(Bytes(70000, 'A')).first, std::nullopt);
 }
 
 TEST(FileInputStream, OpensOnlyRegularFiles) {
-    const ScratchDir dir;
+    const test::ScratchDir dir;
     FileInputStream missing(dir.file("missing"));
     EXPECT_FALSE(missing.open());
     EXPECT_EQ(missing.error(), std::errc::no_such_file_or_directory);
@@ -201,19 +144,6 @@ TEST(FileInputStream, OpensOnlyRegularFiles) {
     FileInputStream device("/dev/zero");
     EXPECT_FALSE(device.open()) << "a device has no size to cut into chunks";
     EXPECT_FALSE(device.hasBytesAvailable());
-}
-
-TEST(FileInputStream, AFifoIsRefusedWithoutWaitingForAWriter) {
-    const ScratchDir dir;
-    const std::string fifo = dir.file("fifo");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const int result = test::runInChild(
-        [&] {
-            FileInputStream stream(fifo);
-            return stream.open() ? 1 : 0;
-        },
-        std::chrono::seconds(5));
-    EXPECT_EQ(result, 0) << "1: opened, -1: blocked in open()";
 }
 
 } // namespace

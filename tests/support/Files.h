@@ -1,0 +1,28 @@
+#pragma once
+
+#include "Key/Bytes.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvix::test {
+
+// Whole-file helpers. They make missing parent folders and throw when a file cannot be read or
+// written, which fails the test that called them.
+void writeFile(const std::filesystem::path& path, const Bytes& content);
+void writeText(const std::filesystem::path& path, std::string_view content);
+[[nodiscard]] Bytes readFile(const std::filesystem::path& path);
+[[nodiscard]] std::string readText(const std::filesystem::path& path);
+
+/// Lines of a text, without their newlines.
+[[nodiscard]] std::vector<std::string> linesOf(const std::string& text);
+
+/// Deterministic bytes in which no two 16-byte blocks are alike, so a misplaced block shows.
+[[nodiscard]] Bytes patternBytes(std::size_t count, std::uint32_t seed = 1);
+/// At most `count` bytes from `offset` on.
+[[nodiscard]] Bytes slice(const Bytes& bytes, std::size_t offset, std::size_t count);
+
+} // namespace corvix::test

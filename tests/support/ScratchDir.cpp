@@ -1,0 +1,33 @@
+#include "ScratchDir.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace corvix::test {
+
+ScratchDir::ScratchDir() {
+    const std::filesystem::path root(CORVIX_TEST_SCRATCH);
+    std::filesystem::create_directories(root);
+    std::string pattern = (root / "run.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a scratch folder under " + root.string());
+    }
+    path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> ScratchDir::entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace corvix::test
