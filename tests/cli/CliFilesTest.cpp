@@ -1,9 +1,11 @@
 // corvix-cli encrypt and decrypt over files and folders: per-file outcomes, exit codes, tree
 // mirroring, existing outputs, and the folder that outputs must never leave.
 
-#include "CliProcess.h"
+#include "CliRun.h"
 #include "Crypto/FileCipher.h"
+#include "Files.h"
 #include "Key/CorvixKey.h"
+#include "ScratchDir.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -24,7 +26,7 @@ std::string decrypted(const fs::path& path) {
 }
 
 TEST(CliUsage, BadUsageExitsWithTwo) {
-    const TempFolder folder;
+    const ScratchDir folder;
     const std::vector<std::vector<std::string>> wrong = {
         {},
         {"shred", "a"},
@@ -39,23 +41,23 @@ TEST(CliUsage, BadUsageExitsWithTwo) {
         {"key", "extra"},
     };
     for (const auto& args : wrong) {
-        const CliRun run = runCli(args, folder.path());
+        const ProcessResult run = runCli(args, folder.path());
         EXPECT_EQ(run.exitCode, 2) << (args.empty() ? "" : args[0]);
         EXPECT_TRUE(run.out.empty());
         EXPECT_TRUE(mentions(run.err, "corvix-cli: "));
     }
-    const CliRun help = runCli({"--help"}, folder.path());
+    const ProcessResult help = runCli({"--help"}, folder.path());
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(mentions(help.out, "exit status: 0"));
 }
 
 TEST(CliFiles, MixedInputsReportEachFileAndExitWithOne) {
-    const TempFolder folder;
-    writeFile(folder / "a.txt", "alpha");
-    writeFile(folder / "b.json", "{}");
+    const ScratchDir folder;
+    writeText(folder / "a.txt", "alpha");
+    writeText(folder / "b.json", "{}");
     fs::create_directory(folder / "assets");
 
-    const CliRun run =
+    const ProcessResult run =
         runCli({"encrypt", "a.txt", "missing.png", "assets", "b.json", "-o", "out"}, folder.path());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(linesOf(run.out),
@@ -67,27 +69,27 @@ TEST(CliFiles, MixedInputsReportEachFileAndExitWithOne) {
     EXPECT_EQ(decrypted(folder / "out/a.txt.enc"), "alpha");
 
     // Without -o the output goes beside its input; a name without .enc has no output name.
-    const CliRun back = runCli({"decrypt", "out/a.txt.enc", "a.txt"}, folder.path());
+    const ProcessResult back = runCli({"decrypt", "out/a.txt.enc", "a.txt"}, folder.path());
     EXPECT_EQ(back.exitCode, 1);
-    EXPECT_EQ(readFile(folder / "out/a.txt"), "alpha");
+    EXPECT_EQ(readText(folder / "out/a.txt"), "alpha");
     EXPECT_TRUE(mentions(back.err, "a.txt: name does not end in .enc"));
 
-    const CliRun good = runCli({"decrypt", "-q", "out/b.json.enc"}, folder.path());
+    const ProcessResult good = runCli({"decrypt", "-q", "out/b.json.enc"}, folder.path());
     EXPECT_EQ(good.exitCode, 0);
     EXPECT_TRUE(good.out.empty() && good.err.empty());
 }
 
 TEST(CliFiles, RecursiveRunMirrorsTheTreeAndSkipsLinks) {
-    const TempFolder folder;
-    writeFile(folder / "assets/top.txt", "top");
-    writeFile(folder / "assets/img/deep/er/logo.png", "png");
-    writeFile(folder / "assets/img/.hidden.json", "hidden");
-    writeFile(folder / "elsewhere/secret.txt", "secret");
+    const ScratchDir folder;
+    writeText(folder / "assets/top.txt", "top");
+    writeText(folder / "assets/img/deep/er/logo.png", "png");
+    writeText(folder / "assets/img/.hidden.json", "hidden");
+    writeText(folder / "elsewhere/secret.txt", "secret");
     fs::create_symlink("../top.txt", folder / "assets/img/link.txt");
     fs::create_symlink("../../elsewhere", folder / "assets/img/linked-folder");
     fs::create_directory(folder / "assets/empty");
 
-    const CliRun run = runCli({"encrypt", "-r", "assets", "-o", "out"}, folder.path());
+    const ProcessResult run = runCli({"encrypt", "-r", "assets", "-o", "out"}, folder.path());
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(linesOf(run.out),
               (std::vector<std::string>{
@@ -101,53 +103,46 @@ TEST(CliFiles, RecursiveRunMirrorsTheTreeAndSkipsLinks) {
     EXPECT_FALSE(fs::exists(folder / "out/img/linked-folder"));
 
     // Decrypting takes only the .enc files of the tree and mirrors it back.
-    writeFile(folder / "out/notes.md", "not encrypted");
-    const CliRun back = runCli({"decrypt", "-r", "out", "-o", "back"}, folder.path());
+    writeText(folder / "out/notes.md", "not encrypted");
+    const ProcessResult back = runCli({"decrypt", "-r", "out", "-o", "back"}, folder.path());
     EXPECT_EQ(back.exitCode, 0) << back.err;
-    EXPECT_EQ(readFile(folder / "back/img/deep/er/logo.png"), "png");
-    EXPECT_EQ(readFile(folder / "back/top.txt"), "top");
+    EXPECT_EQ(readText(folder / "back/img/deep/er/logo.png"), "png");
+    EXPECT_EQ(readText(folder / "back/top.txt"), "top");
     EXPECT_FALSE(fs::exists(folder / "back/notes.md"));
     EXPECT_FALSE(fs::exists(folder / "back/notes"));
 }
 
-TEST(CliFiles, SummaryCountsTheSkippedLink) {
-    const TempFolder folder;
-    writeFile(folder / "in/a.txt", "a");
-    fs::create_symlink("a.txt", folder / "in/b.txt");
-    const CliRun run = runCli({"encrypt", "-r", "in", "-o", "out"}, folder.path());
-    EXPECT_EQ(linesOf(run.out).back(), "1 ok, 0 failed, 1 skipped");
-}
-
 TEST(CliFiles, NothingIsWrittenOutsideTheOutputFolder) {
-    const TempFolder folder;
-    writeFile(folder / "in/top.txt", "top");
-    writeFile(folder / "in/sub/inner.txt", "inner");
+    const ScratchDir folder;
+    writeText(folder / "in/top.txt", "top");
+    writeText(folder / "in/sub/inner.txt", "inner");
     ASSERT_EQ(runCli({"encrypt", "in/top.txt", "in/sub/inner.txt"}, folder.path()).exitCode, 0);
     // Names that would decrypt to "." or "..": no file name below the output folder.
-    writeFile(folder / "in/..enc", "x");
-    writeFile(folder / "in/...enc", "x");
+    writeText(folder / "in/..enc", "x");
+    writeText(folder / "in/...enc", "x");
     // A folder on the way that is a link to somewhere else.
     fs::create_directories(folder / "outside");
     fs::create_directories(folder / "out");
     fs::create_symlink("../outside", folder / "out/sub");
 
-    const CliRun run = runCli({"decrypt", "-r", "in", "-o", "out"}, folder.path());
+    const ProcessResult run = runCli({"decrypt", "-r", "in", "-o", "out"}, folder.path());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(mentions(run.err, "in/..enc: name would decrypt to '.'"));
     EXPECT_TRUE(mentions(run.err, "in/...enc: name would decrypt to '..'"));
     EXPECT_TRUE(mentions(run.err, "in/sub/inner.txt.enc: out/sub is a symbolic link"));
-    EXPECT_EQ(readFile(folder / "out/top.txt"), "top");
+    EXPECT_EQ(readText(folder / "out/top.txt"), "top");
     EXPECT_TRUE(fs::is_empty(folder / "outside"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 3); // in, out, outside
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"in", "out", "outside"}));
 }
 
 TEST(CliFiles, EarlierOutputsInsideTheTreeAreNoInputs) {
-    const TempFolder folder;
-    writeFile(folder / "assets/a.txt", "a");
+    const ScratchDir folder;
+    writeText(folder / "assets/a.txt", "a");
     // The output folder inside the walked tree, and the tree as its own output folder.
     for (const char* output : {"assets/enc", "assets"}) {
         ASSERT_EQ(runCli({"encrypt", "-r", "assets", "-o", output}, folder.path()).exitCode, 0);
-        const CliRun again = runCli({"encrypt", "-r", "-u", "assets", "-o", output}, folder.path());
+        const ProcessResult again =
+            runCli({"encrypt", "-r", "-u", "assets", "-o", output}, folder.path());
         EXPECT_EQ(again.exitCode, 0) << again.err;
         EXPECT_EQ(linesOf(again.out).back(), "0 ok, 0 failed, 1 skipped") << output;
     }
@@ -156,12 +151,12 @@ TEST(CliFiles, EarlierOutputsInsideTheTreeAreNoInputs) {
 }
 
 TEST(CliFiles, ExistingOutputsAreRefusedReplacedOrUpdated) {
-    const TempFolder folder;
-    writeFile(folder / "a.txt", "first");
+    const ScratchDir folder;
+    writeText(folder / "a.txt", "first");
     ASSERT_EQ(runCli({"encrypt", "a.txt"}, folder.path()).exitCode, 0);
-    writeFile(folder / "a.txt", "second");
+    writeText(folder / "a.txt", "second");
 
-    const CliRun refused = runCli({"encrypt", "a.txt"}, folder.path());
+    const ProcessResult refused = runCli({"encrypt", "a.txt"}, folder.path());
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(mentions(refused.err, "a.txt.enc exists (-f replaces it"));
     EXPECT_EQ(decrypted(folder / "a.txt.enc"), "first");
@@ -170,7 +165,7 @@ TEST(CliFiles, ExistingOutputsAreRefusedReplacedOrUpdated) {
     const auto now = fs::file_time_type::clock::now();
     fs::last_write_time(folder / "a.txt", now - std::chrono::hours(1));
     fs::last_write_time(folder / "a.txt.enc", now);
-    const CliRun upToDate = runCli({"encrypt", "-u", "a.txt"}, folder.path());
+    const ProcessResult upToDate = runCli({"encrypt", "-u", "a.txt"}, folder.path());
     EXPECT_EQ(upToDate.exitCode, 0);
     EXPECT_EQ(linesOf(upToDate.out).front(), "skipped a.txt: output a.txt.enc is up to date");
     EXPECT_EQ(decrypted(folder / "a.txt.enc"), "first");
@@ -179,24 +174,24 @@ TEST(CliFiles, ExistingOutputsAreRefusedReplacedOrUpdated) {
     EXPECT_EQ(runCli({"encrypt", "--update", "a.txt"}, folder.path()).exitCode, 0);
     EXPECT_EQ(decrypted(folder / "a.txt.enc"), "second");
 
-    writeFile(folder / "a.txt", "third");
+    writeText(folder / "a.txt", "third");
     EXPECT_EQ(runCli({"encrypt", "-f", "a.txt"}, folder.path()).exitCode, 0);
     EXPECT_EQ(decrypted(folder / "a.txt.enc"), "third");
 }
 
 TEST(CliFiles, TwoInputsForOneOutputDoNotRace) {
-    const TempFolder folder;
-    writeFile(folder / "x/a.txt", "x");
-    writeFile(folder / "y/a.txt", "y");
-    const CliRun run = runCli({"encrypt", "x/a.txt", "y/a.txt", "-o", "out"}, folder.path());
+    const ScratchDir folder;
+    writeText(folder / "x/a.txt", "x");
+    writeText(folder / "y/a.txt", "y");
+    const ProcessResult run = runCli({"encrypt", "x/a.txt", "y/a.txt", "-o", "out"}, folder.path());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(mentions(run.err, "y/a.txt: output out/a.txt.enc is also the output of x/a.txt"));
     EXPECT_EQ(decrypted(folder / "out/a.txt.enc"), "x");
 }
 
 TEST(CliVersion, FingerprintMatchesTheLibraryAndOpenssl) {
-    const TempFolder folder;
-    const CliRun run = runCli({"--version"}, folder.path());
+    const ScratchDir folder;
+    const ProcessResult run = runCli({"--version"}, folder.path());
     ASSERT_EQ(run.exitCode, 0);
     const auto lines = linesOf(run.out);
     ASSERT_EQ(lines.size(), 2U);
@@ -204,14 +199,11 @@ TEST(CliVersion, FingerprintMatchesTheLibraryAndOpenssl) {
     EXPECT_EQ(lines[1], "key fingerprint: " + CorvixKey::fingerprint());
 
     // Independently: SHA-256 of the key bytes that `corvix-cli key` prints, by the openssl tool.
-    const std::string script =
-        "K=$('" + std::string(CORVIX_CLI_PATH) +
-        "' key | sed -n 's/^key://p'); printf \"$(echo \"$K\" | sed 's/../\\\\x&/g')\" | "
-        "openssl dgst -sha256 -r | cut -c1-16 > fingerprint";
-    writeFile(folder / "fingerprint.sh", script);
-    ASSERT_EQ(std::system(("cd '" + folder.path().string() + "' && bash fingerprint.sh").c_str()),
-              0);
-    EXPECT_EQ(readFile(folder / "fingerprint"), CorvixKey::fingerprint() + "\n");
+    const ProcessResult openssl = runProcess(
+        {"bash", "-c",
+         "K=$('" CORVIX_CLI_PATH "' key | sed -n 's/^key://p'); printf \"$(echo \"$K\" | "
+         "sed 's/../\\\\x&/g')\" | openssl dgst -sha256 -r | cut -c1-16"});
+    EXPECT_EQ(openssl.out, CorvixKey::fingerprint() + "\n") << openssl.err;
 }
 
 } // namespace

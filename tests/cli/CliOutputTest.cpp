@@ -1,7 +1,9 @@
 // What corvix-cli prints: JSON lines that parse strictly, a progress bar only on a terminal,
 // and the same results in the same order whatever the number of jobs.
 
-#include "CliProcess.h"
+#include "CliRun.h"
+#include "Files.h"
+#include "ScratchDir.h"
 #include "StrictJson.h"
 
 #include <gtest/gtest.h>
@@ -33,14 +35,14 @@ TEST(StrictJsonCheck, RejectsWhatJsonForbids) {
 }
 
 TEST(CliJson, EveryFileGetsOneStrictObject) {
-    const TempFolder folder;
+    const ScratchDir folder;
     // Quotes, backslashes, a line break, a tab, a control byte and a byte that is not UTF-8.
     const std::string odd = "we\"ird\\name\nwith\ttab\x01\xff-\xc3\xa9.txt";
-    writeFile(folder / "in" / odd, "odd");
-    writeFile(folder / "in/plain.txt", "12345");
+    writeText(folder / "in" / odd, "odd");
+    writeText(folder / "in/plain.txt", "12345");
     fs::create_symlink("plain.txt", folder / "in/zlink.txt");
 
-    const CliRun run =
+    const ProcessResult run =
         runCli({"encrypt", "--json", "-r", "in", "missing", "-o", "out"}, folder.path());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(linesOf(run.err).back(), "2 ok, 1 failed, 1 skipped");
@@ -66,30 +68,31 @@ TEST(CliJson, EveryFileGetsOneStrictObject) {
 }
 
 TEST(CliProgress, BarOnlyWhenStderrIsATerminal) {
-    const TempFolder folder;
-    writeFile(folder / "a.txt", std::string(100000, 'a'));
+    const ScratchDir folder;
+    writeText(folder / "a.txt", std::string(100000, 'a'));
 
-    const CliRun piped = runCli({"encrypt", "a.txt", "-o", "one"}, folder.path());
+    const ProcessResult piped = runCli({"encrypt", "a.txt", "-o", "one"}, folder.path());
     EXPECT_EQ(piped.exitCode, 0);
     EXPECT_TRUE(piped.err.empty()) << piped.err;
 
-    const CliRun terminal = runCliOnTerminal({"encrypt", "a.txt", "-o", "two"}, folder.path());
+    const ProcessResult terminal = runCli({"encrypt", "a.txt", "-o", "two"}, folder.path(), true);
     EXPECT_EQ(terminal.exitCode, 0);
     EXPECT_NE(terminal.err.find("1/1 files"), std::string::npos) << terminal.err;
     EXPECT_EQ(terminal.out, "ok a.txt -> two/a.txt.enc\n1 ok, 0 failed, 0 skipped\n");
 
-    const CliRun quiet = runCliOnTerminal({"encrypt", "-q", "a.txt", "-o", "three"}, folder.path());
+    const ProcessResult quiet =
+        runCli({"encrypt", "-q", "a.txt", "-o", "three"}, folder.path(), true);
     EXPECT_EQ(quiet.exitCode, 0);
     EXPECT_TRUE(quiet.err.empty() && quiet.out.empty());
 }
 
 TEST(CliJobs, ManyJobsGiveWhatOneJobGives) {
-    const TempFolder folder;
+    const ScratchDir folder;
     std::string content;
     for (int i = 0; i < 60; ++i) {
         content +=
             std::string(static_cast<std::size_t>(i * 997 % 40000), static_cast<char>('a' + i % 26));
-        writeFile(folder / ("in/d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt"),
+        writeText(folder / ("in/d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt"),
                   content.substr(content.size() / 2));
     }
     ASSERT_EQ(runCli({"encrypt", "-q", "-r", "in", "-o", "enc"}, folder.path()).exitCode, 0);
@@ -99,9 +102,9 @@ TEST(CliJobs, ManyJobsGiveWhatOneJobGives) {
             folder / ("enc/d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt.enc"), 30);
     }
 
-    const CliRun one =
+    const ProcessResult one =
         runCli({"decrypt", "--json", "-j", "1", "-r", "enc", "-o", "one"}, folder.path());
-    const CliRun many =
+    const ProcessResult many =
         runCli({"decrypt", "--json", "-j8", "-r", "enc", "-o", "many"}, folder.path());
     EXPECT_EQ(one.exitCode, 1);
     EXPECT_EQ(many.exitCode, 1);
@@ -115,8 +118,8 @@ TEST(CliJobs, ManyJobsGiveWhatOneJobGives) {
         if (!entry.is_regular_file()) {
             continue;
         }
-        EXPECT_EQ(readFile(entry.path()),
-                  readFile(folder / "many" / entry.path().lexically_relative(folder / "one")));
+        EXPECT_EQ(readText(entry.path()),
+                  readText(folder / "many" / entry.path().lexically_relative(folder / "one")));
     }
 }
 
