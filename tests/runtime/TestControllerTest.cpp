@@ -1,47 +1,34 @@
 #include "Ui/Main/Controller/TestController.h"
 
-#include "App/AppDelegate.h"
-#include "App/MainWindow.h"
-#include "Crypto/AESUtils.h"
-#include "Key/CorvixKey.h"
-#include "StdoutCapture.h"
+#include "EncryptedFiles.h"
+#include "StdoutLines.h"
 #include "Ui/Base/BaseButton.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QtTest>
-#include <memory>
 
 using corvix::TestController;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
+QString inputPath() {
+    return QString::fromStdString(TestController::inputPath());
+}
+
+QString outputPath() {
+    return QString::fromStdString(TestController::outputPath());
+}
+
+QByteArray readOutput() {
+    QFile file(outputPath());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Encrypts `plain` into the screen's fixed input file with the file encryptor.
 bool writeConfig(const QByteArray& plain) {
-    const QString input = QString::fromStdString(TestController::inputPath());
-    const QString source = input + QStringLiteral(".plain");
-    QFile file(source);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(plain) != plain.size()) {
-        return false;
-    }
-    file.close();
-    bool done = false;
-    corvix::AESUtils::encryptFile(source.toStdString(), input.toStdString(), "quorveth",
-                                  corvix::CorvixKey::aesKey(), corvix::CorvixKey::ivBytes(), {},
-                                  [&] { done = true; });
-    QFile::remove(source);
-    return done;
-}
-
-QString outputPath() {
-    return QString::fromStdString(TestController::outputPath());
+    return corvix::test::writeEncrypted(TestController::inputPath(), plain.toStdString());
 }
 
 // Shows the screen, presses "Test" and returns the lines it printed.
@@ -53,7 +40,7 @@ QStringList pressTest(TestController& screen) {
     if (button == nullptr) {
         return {QStringLiteral("no Test button")};
     }
-    StdoutCapture capture;
+    StdoutLines capture;
     QTest::mouseClick(button, Qt::LeftButton);
     return capture.stop();
 }
@@ -65,17 +52,9 @@ class TestControllerTest : public QObject {
 
 private slots:
     void init() {
-        QVERIFY(
-            QDir().mkpath(QFileInfo(QString::fromStdString(TestController::inputPath())).path()));
-        QFile::remove(QString::fromStdString(TestController::inputPath()));
+        QVERIFY(QDir().mkpath(QFileInfo(inputPath()).path()));
+        QFile::remove(inputPath());
         QFile::remove(outputPath());
-    }
-
-    void pathsAreFixedAbsoluteAndPaired() {
-        const std::string input = TestController::inputPath();
-        QVERIFY(QFileInfo(QString::fromStdString(input)).isAbsolute());
-        QVERIFY(input.ends_with("/config.json.enc"));
-        QCOMPARE(TestController::outputPath(), input + ".json");
     }
 
     void screenHasTheButtonAndThePhotoWhereTheyBelong() {
@@ -104,16 +83,24 @@ private slots:
         QCOMPARE(button->geometry(), QRect(QPoint(16, 16), button->sizeHint()));
     }
 
+    // Each press reads the file again and writes its decryption beside it, over the last one.
     void presentFilePrintsThreeLinesAndWritesItsDecryption() {
+        QVERIFY(QFileInfo(inputPath()).isAbsolute());
+        QVERIFY(inputPath().endsWith(QStringLiteral("/config.json.enc")));
+        QCOMPARE(outputPath(), inputPath() + QStringLiteral(".json"));
+        TestController screen;
+        QVERIFY(writeConfig("{\"version\": 1}"));
+        QCOMPARE(pressTest(screen).size(), 3);
+        QCOMPARE(readOutput(), QByteArray("{\"version\": 1}"));
+
         const QByteArray config = "{\"name\": \"corvix\", \"path\": \"C:\\\\assets\"}";
         QVERIFY(writeConfig(config));
-        TestController screen;
         QCOMPARE(pressTest(screen),
                  QStringList({QStringLiteral("onClickTest"),
                               QStringLiteral("content:Optional(\"{\\\"name\\\": \\\"corvix\\\", "
                                              "\\\"path\\\": \\\"C:\\\\\\\\assets\\\"}\")"),
                               QStringLiteral("test11")}));
-        QCOMPARE(readAll(outputPath()), config);
+        QCOMPARE(readOutput(), config);
     }
 
     void twoLinePlaintextPrintsAsOneLine() {
@@ -141,8 +128,7 @@ private slots:
         const QStringList lines = pressTest(screen);
         QCOMPARE(lines.size(), 5);
         QCOMPARE(lines[0], QStringLiteral("onClickTest"));
-        QVERIFY2(lines[1].contains(QString::fromStdString(TestController::inputPath())),
-                 qPrintable(lines[1]));
+        QVERIFY2(lines[1].contains(inputPath()), qPrintable(lines[1]));
         QCOMPARE(lines[2], QStringLiteral("content:nil"));
         QCOMPARE(lines[3], lines[1]);
         QCOMPARE(lines[4], QStringLiteral("test11"));
@@ -150,7 +136,7 @@ private slots:
     }
 
     void fileThatDoesNotDecryptPrintsNil() {
-        QFile file(QString::fromStdString(TestController::inputPath()));
+        QFile file(inputPath());
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("header\rnot sixteen-byte blocks");
         file.close();
@@ -159,28 +145,6 @@ private slots:
                  QStringList({QStringLiteral("onClickTest"), QStringLiteral("content:nil"),
                               QStringLiteral("test11")}));
         QVERIFY(!QFile::exists(outputPath()));
-    }
-
-    void pressingAgainDecryptsAgainAndOverwrites() {
-        TestController screen;
-        QVERIFY(writeConfig("{\"version\": 1}"));
-        QCOMPARE(pressTest(screen).size(), 3);
-        QCOMPARE(readAll(outputPath()), QByteArray("{\"version\": 1}"));
-        QVERIFY(writeConfig("{\"version\": 2}"));
-        const QStringList lines = pressTest(screen);
-        QCOMPARE(lines[1], QStringLiteral("content:Optional(\"{\\\"version\\\": 2}\")"));
-        QCOMPARE(readAll(outputPath()), QByteArray("{\"version\": 2}"));
-    }
-
-    void delegateInstallsTheScreenInTheWindow() {
-        corvix::MainWindow window;
-        window.show();
-        corvix::AppDelegate delegate(window);
-        delegate.applicationDidFinishLaunching(std::make_unique<TestController>());
-        auto* screen = qobject_cast<TestController*>(delegate.controller());
-        QVERIFY(screen != nullptr);
-        QCOMPARE(screen->view()->parentWidget(), window.centralWidget());
-        QCOMPARE(screen->view()->geometry(), window.centralWidget()->rect());
     }
 };
 

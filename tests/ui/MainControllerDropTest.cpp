@@ -1,18 +1,11 @@
-#include "App/AppDelegate.h"
-#include "App/MainWindow.h"
-#include "Crypto/AESUtils.h"
-#include "Key/CorvixKey.h"
-#include "StdoutCapture.h"
+#include "MainScreen.h"
+#include "StdoutLines.h"
 #include "Ui/Base/BaseButton.h"
-#include "Ui/Main/Controller/MainController.h"
 
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QMimeData>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -20,39 +13,6 @@
 using namespace corvix;
 
 namespace {
-
-struct Screen {
-    MainWindow window;
-    AppDelegate delegate{window};
-    MainController* controller = nullptr;
-
-    [[nodiscard]] bool launch() {
-        window.show();
-        if (!QTest::qWaitForWindowExposed(&window)) {
-            return false;
-        }
-        delegate.applicationDidFinishLaunching();
-        controller = qobject_cast<MainController*>(delegate.controller());
-        return controller != nullptr;
-    }
-};
-
-// Confirms `dir` in the output panel, as a user would.
-bool chooseDir(Screen& screen, const QString& dir) {
-    QTest::mouseClick(screen.controller->btnChooseDst(), Qt::LeftButton);
-    QFileDialog* panel = screen.controller->openPanel();
-    if (panel == nullptr || !panel->isVisible()) {
-        return false;
-    }
-    panel->setDirectory(dir);
-    auto* box = panel->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-    QPushButton* open = box == nullptr ? nullptr : box->button(QDialogButtonBox::Open);
-    if (open == nullptr) {
-        return false;
-    }
-    QTest::mouseClick(open, Qt::LeftButton);
-    return !panel->isVisible();
-}
 
 // What the window system does when urls are dragged onto `target` and let go: a drag enter,
 // then, if some widget took it, the drop. Gives the drop action the screen agreed to, or
@@ -110,38 +70,27 @@ void MainControllerDropTest::dropIsAConfirmedInputChoice() {
     const QUrl remote(QStringLiteral("https://example.org/remote.png"));
     QVERIFY(!taken.contains(QUrl()) && !pdf.isEmpty());
 
-    Screen screen;
+    MainScreen screen;
     QVERIFY(screen.launch());
     MainController& c = *screen.controller;
-    QVERIFY(chooseDir(screen, out));
+    QVERIFY(screen.chooseDir(out));
 
     // Onto the message area, a child of the screen, as a user would most often aim.
-    StdoutCapture capture;
-    const Qt::DropAction action =
+    StdoutLines capture;
+    QCOMPARE(
         dropUrls(c.labMessage()->viewport(),
                  {taken[0], pdf, taken[1], QUrl::fromLocalFile(in + QStringLiteral("/folder.png")),
-                  taken[2], remote, taken[3]});
-    const QList<QUrl> chosen = c.srcUrls();
-    const bool enabled = c.btnEncrypt()->isEnabled();
+                  taken[2], remote, taken[3]}),
+        Qt::CopyAction);
+    QCOMPARE(c.srcUrls(), taken);
+    QVERIFY(screen.encryptEnabled());
     QTest::mouseClick(c.btnEncrypt(), Qt::LeftButton);
-    const bool finished = QTest::qWaitFor([&] { return !c.isEncrypting(); }, 30000);
-    const QStringList lines = capture.stop();
-
-    QCOMPARE(action, Qt::CopyAction);
-    QCOMPARE(chosen, taken);
-    QVERIFY(enabled);
-    QVERIFY(finished);
-    QCOMPARE(lines.mid(0, 4),
+    QVERIFY(screen.waitForJob());
+    QCOMPARE(capture.stop().mid(0, 4),
              (QStringList{"ignored:" + pdf.toLocalFile(), "ignored:" + in + "/folder.png",
                           "ignored:" + remote.toString(), "onClickEncrypt"}));
     for (const QUrl& url : taken) {
-        const auto plain = AESUtils::decryptFileToBytes(
-            QFile::encodeName(out + u'/' + url.fileName() + ".enc").toStdString(),
-            CorvixKey::aesKey(), CorvixKey::ivBytes());
-        QVERIFY2(plain.has_value(), qPrintable(url.fileName()));
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(plain->data()),
-                            static_cast<qsizetype>(plain->size())),
-                 url.toLocalFile().toUtf8());
+        QCOMPARE(decryptedFile(out + u'/' + url.fileName() + ".enc"), url.toLocalFile().toUtf8());
     }
 }
 
@@ -149,29 +98,26 @@ void MainControllerDropTest::laterDropsReplaceTheList() {
     const QUrl first = makeFile(dir_.path() + QStringLiteral("/first.txt"));
     const QUrl second = makeFile(dir_.path() + QStringLiteral("/second.json"));
     const QUrl other = makeFile(dir_.path() + QStringLiteral("/other.gif"));
-    Screen screen;
+    MainScreen screen;
     QVERIFY(screen.launch());
     MainController& c = *screen.controller;
     QWidget* root = c.view();
 
-    StdoutCapture capture;
+    StdoutLines capture;
     dropUrls(root, {first});
     dropUrls(root, {second});
-    const QList<QUrl> afterSecond = c.srcUrls();
+    QCOMPARE(c.srcUrls(), QList<QUrl>{second});
     // Nothing usable in it: the earlier choice stays, as a cancelled panel would leave it.
     dropUrls(root, {other});
-    const QStringList lines = capture.stop();
-
-    QCOMPARE(afterSecond, QList<QUrl>{second});
+    QCOMPARE(capture.stop(), QStringList{"ignored:" + other.toLocalFile()});
     QCOMPARE(c.srcUrls(), QList<QUrl>{second});
     // No output directory yet: the selection rule keeps the encrypt button off.
     QVERIFY(!c.btnEncrypt()->isEnabled());
-    QCOMPARE(lines, QStringList{"ignored:" + other.toLocalFile()});
 }
 
 void MainControllerDropTest::dragsAreTakenOnlyAsCopiesOfUrls() {
     const QUrl file = makeFile(dir_.path() + QStringLiteral("/moved.png"));
-    Screen screen;
+    MainScreen screen;
     QVERIFY(screen.launch());
     MainController& c = *screen.controller;
 
