@@ -1,5 +1,5 @@
-// The buffered file reader: skipPast followed by reads of every size, over files up to a few
-// MiB (the input repeated), so that the scan and the reads cross buffer refills. What comes out
+// The buffered file reader: skipPast followed by reads of every size, over files up to 256 KiB
+// (the input repeated), so that the scan and the reads cross buffer refills. What comes out
 // must be the file's bytes after the first delimiter, in order, then a clean end.
 
 #include "Crypto/FileInputStream.h"
@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         readSize = provider.ConsumeIntegralInRange<std::size_t>(0, 300000);
     }
     const std::vector<std::uint8_t> unit = provider.ConsumeRemainingBytes<std::uint8_t>();
-    // Up to about 1 MiB: well past the reader's buffer, still quick to write.
+    // Up to 256 KiB: four times the reader's buffer, still quick to write.
     const std::size_t fits =
-        std::max<std::size_t>(1, (std::size_t{1} << 20) / std::max<std::size_t>(1, unit.size()));
+        std::max<std::size_t>(1, (std::size_t{256} << 10) / std::max<std::size_t>(1, unit.size()));
     std::vector<std::uint8_t> content;
     content.reserve(unit.size() * std::min(copies, fits));
     for (std::size_t i = 0; i < std::min(copies, fits); ++i) {
