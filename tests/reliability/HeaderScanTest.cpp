@@ -1,16 +1,17 @@
 // A large file with no 0x0D must fail after reading it through a buffer, not one system call
 // per byte. Counted with strace rather than timed.
 
-#include "ChildProcess.h"
 #include "Crypto/AESUtils.h"
+#include "Files.h"
 #include "Key/CorvixKey.h"
-#include "ScratchFolder.h"
+#include "Process.h"
+#include "ScratchDir.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 
-namespace corvix::reliability {
+namespace corvix::test {
 namespace {
 
 constexpr std::uintmax_t kSparseSize = 64 * 1024 * 1024;
@@ -37,7 +38,7 @@ long readCalls(const std::filesystem::path& summary) {
 TEST(HeaderScan, SixtyFourMiBWithoutTerminatorFailsInFewReads) {
     ASSERT_TRUE(std::filesystem::exists(CORVIX_STRACE_PATH))
         << "strace is needed for this test; scripts/install-deps.sh installs it";
-    ScratchFolder scratch;
+    ScratchDir scratch;
     const auto big = scratch / "big.enc";
     std::ofstream(big).close();
     std::filesystem::resize_file(big, kSparseSize); // sparse: all zero bytes, no 0x0D
@@ -45,15 +46,13 @@ TEST(HeaderScan, SixtyFourMiBWithoutTerminatorFailsInFewReads) {
     const auto summary = scratch / "strace.txt";
 
     // LeakSanitizer cannot run under ptrace; leaks are checked by the other tests.
-    const ChildResult result =
-        ChildProcess::run({CORVIX_STRACE_PATH, "-f", "-c", "-e", "trace=read,pread64,readv,preadv",
-                           "-o", summary.string(), CORVIX_CLI_PATH, "decrypt", "-q", "-o",
-                           (scratch / "out").string(), big.string()},
-                          ChildOptions::withEnvironment({"ASAN_OPTIONS=detect_leaks=0"}));
-
-    EXPECT_EQ(result.exitCode, 1) << result.errors;
-    EXPECT_NE(result.errors.find("no header terminator"), std::string::npos) << result.errors;
-    EXPECT_TRUE(ScratchFolder::entries(scratch / "out").empty());
+    const ProcessResult result = runProcess(
+        {"env", "ASAN_OPTIONS=detect_leaks=0", CORVIX_STRACE_PATH, "-f", "-c", "-e",
+         "trace=read,pread64,readv,preadv", "-o", summary.string(), CORVIX_CLI_PATH, "decrypt",
+         "-q", "-o", (scratch / "out").string(), big.string()});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find("no header terminator"), std::string::npos) << result.err;
+    EXPECT_TRUE(entriesOf(scratch / "out").empty());
     const long calls = readCalls(summary);
     // One read per byte would be 67 million; one per 4 KiB page is the most allowed.
     EXPECT_GT(calls, 0);
@@ -63,7 +62,7 @@ TEST(HeaderScan, SixtyFourMiBWithoutTerminatorFailsInFewReads) {
 }
 
 TEST(HeaderScan, LibraryReadersRefuseTheSameFile) {
-    ScratchFolder scratch;
+    ScratchDir scratch;
     const auto big = scratch / "big.enc";
     std::ofstream(big).close();
     std::filesystem::resize_file(big, kSparseSize);
@@ -74,8 +73,8 @@ TEST(HeaderScan, LibraryReadersRefuseTheSameFile) {
                           CorvixKey::ivBytes(), {}, {},
                           [&](bool cancelled) { failed = !cancelled; });
     EXPECT_TRUE(failed);
-    EXPECT_EQ(ScratchFolder::entries(scratch.path()), std::vector<std::string>{"big.enc"});
+    EXPECT_EQ(entriesOf(scratch.path()), std::vector<std::string>{"big.enc"});
 }
 
 } // namespace
-} // namespace corvix::reliability
+} // namespace corvix::test

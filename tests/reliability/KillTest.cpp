@@ -3,10 +3,11 @@
 // complete output; a killed run leaves at most a hidden temporary file, and the next run over
 // the same destination succeeds beside it.
 
-#include "ChildProcess.h"
 #include "Crypto/FileCipher.h"
-#include "ScratchFolder.h"
-#include "TestFiles.h"
+#include "EncryptedFiles.h"
+#include "Files.h"
+#include "Process.h"
+#include "ScratchDir.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@
 #include <set>
 #include <thread>
 
-namespace corvix::reliability {
+namespace corvix::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -35,8 +36,8 @@ protected:
     void SetUp() override {
         plain = patternBytes(kSourceSize, 9);
         writeFile(scratch / "big", plain);
-        encryptWithBuiltInKey(scratch / "big", scratch / "big.enc");
-        encrypted = *readFile(scratch / "big.enc");
+        ASSERT_TRUE(encryptWithBuiltInKey(scratch / "big", scratch / "big.enc"));
+        encrypted = readFile(scratch / "big.enc");
         std::filesystem::create_directory(out);
     }
 
@@ -46,17 +47,20 @@ protected:
     }
     [[nodiscard]] const Bytes& expected() const { return encrypting() ? encrypted : plain; }
 
-    [[nodiscard]] ChildProcess command() const {
+    // Its output goes to /dev/null, so nothing blocks when it is killed mid-run.
+    [[nodiscard]] Process command() const {
         const auto source = scratch / (encrypting() ? "big" : "big.enc");
-        return ChildProcess(
+        ProcessOptions uncaptured;
+        uncaptured.captureOutput = false;
+        return Process(
             {CORVIX_CLI_PATH, GetParam(), "-f", "-q", "-o", out.string(), source.string()},
-            ChildOptions::uncaptured());
+            uncaptured);
     }
 
     // Largest size among the temporary files now in the output folder.
     [[nodiscard]] std::uintmax_t temporarySize() const {
         std::uintmax_t largest = 0;
-        for (const auto& name : ScratchFolder::temporaryFiles(out)) {
+        for (const auto& name : temporaryFiles(out)) {
             std::error_code error;
             const auto size = std::filesystem::file_size(out / name, error);
             if (!error) {
@@ -68,7 +72,7 @@ protected:
 
     // Waits until a temporary file holds at least `bytes` (a whole one is still waiting for its
     // flush and rename), or the child ends; true when it did.
-    [[nodiscard]] bool waitForTemporaryOf(std::uintmax_t bytes, ChildProcess& child) const {
+    [[nodiscard]] bool waitForTemporaryOf(std::uintmax_t bytes, Process& child) const {
         while (!child.hasEnded()) {
             const auto size = temporarySize();
             if (size >= bytes) {
@@ -79,7 +83,7 @@ protected:
         return false;
     }
 
-    ScratchFolder scratch;
+    ScratchDir scratch;
     std::filesystem::path out = scratch / "out";
     Bytes plain;
     Bytes encrypted;
@@ -90,7 +94,7 @@ TEST_P(KillTest, KilledRunLeavesTheEarlierFileOrTheWholeOutputAndTheNextRunSucce
     auto slowest = Clock::duration::zero();
     for (int i = 0; i < 2; ++i) {
         const auto started = Clock::now();
-        ChildProcess whole = command();
+        Process whole = command();
         whole.start();
         ASSERT_EQ(whole.wait().exitCode, 0);
         slowest = std::max(slowest, Clock::now() - started);
@@ -112,7 +116,7 @@ TEST_P(KillTest, KilledRunLeavesTheEarlierFileOrTheWholeOutputAndTheNextRunSucce
             std::filesystem::remove(destination());
         }
 
-        ChildProcess child = command();
+        Process child = command();
         child.start();
         // Half the runs die at a random moment, half once their temporary file holds some bytes.
         if (run % 4 < 2) {
@@ -121,12 +125,12 @@ TEST_P(KillTest, KilledRunLeavesTheEarlierFileOrTheWholeOutputAndTheNextRunSucce
             ++tally.killedMidWrite;
         }
         child.kill();
-        const ChildResult ended = child.wait();
+        const ProcessResult ended = child.wait();
         if (ended.signal == 0) {
             EXPECT_EQ(ended.exitCode, 0) << "a run that was not killed failed";
         }
 
-        const auto now = readFile(destination());
+        const auto now = readIfPresent(destination());
         if (!now) {
             EXPECT_FALSE(hadEarlier) << "the earlier file is gone";
             ++tally.absent;
@@ -137,8 +141,7 @@ TEST_P(KillTest, KilledRunLeavesTheEarlierFileOrTheWholeOutputAndTheNextRunSucce
                 << "a torn destination of " << now->size() << " bytes";
             ++tally.earlier;
         }
-        EXPECT_EQ(ScratchFolder::entries(out).size(),
-                  ScratchFolder::temporaryFiles(out).size() + (now ? 1U : 0U))
+        EXPECT_EQ(entriesOf(out).size(), temporaryFiles(out).size() + (now ? 1U : 0U))
             << "a file other than the destination and hidden temporary files";
         if (HasFailure()) {
             return;
@@ -146,12 +149,12 @@ TEST_P(KillTest, KilledRunLeavesTheEarlierFileOrTheWholeOutputAndTheNextRunSucce
     }
 
     // The next run replaces the destination and leaves the killed runs' leftovers alone.
-    const auto leftovers = ScratchFolder::temporaryFiles(out);
-    ChildProcess last = command();
+    const auto leftovers = temporaryFiles(out);
+    Process last = command();
     last.start();
     EXPECT_EQ(last.wait().exitCode, 0);
     EXPECT_EQ(readFile(destination()), expected());
-    EXPECT_EQ(ScratchFolder::temporaryFiles(out), leftovers);
+    EXPECT_EQ(temporaryFiles(out), leftovers);
 
     EXPECT_GT(tally.killedMidWrite, 0) << "no run was caught with its temporary file";
     std::cout << "corvix-cli " << GetParam() << ": " << kRuns << " runs killed (whole run "
@@ -170,4 +173,4 @@ INSTANTIATE_TEST_SUITE_P(Cli, KillTest, ::testing::Values("encrypt", "decrypt"),
                          [](const auto& info) { return info.param; });
 
 } // namespace
-} // namespace corvix::reliability
+} // namespace corvix::test

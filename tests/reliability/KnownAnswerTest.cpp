@@ -1,7 +1,9 @@
-// Published AES-256-CBC answers through encryptBytes/decryptBytes: SP 800-38A F.2.5/F.2.6 and
-// the NIST CAVP AES-256 CBC response files in tests/data/cavp (see tests/data/README.md).
+// Published AES-256-CBC answers through encryptBytes/decryptBytes: the NIST CAVP AES-256 CBC
+// response files in tests/data/cavp (see tests/data/README.md). The SP 800-38A F.2 vectors, the
+// fifth block of F.2.5 among them, are in the core's AESUtilsTest.
 
 #include "Crypto/AESUtils.h"
+#include "Files.h"
 #include "Key/Encodings.h"
 
 #include <filesystem>
@@ -14,14 +16,11 @@
 namespace corvix {
 namespace {
 
+using test::slice;
+
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count) {
-    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                 bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
 }
 
 std::int64_t sizeOf(const Bytes& bytes) {
@@ -50,50 +49,6 @@ std::optional<Bytes> unpadded(const Bytes& plaintext) {
         }
     }
     return slice(plaintext, 0, plaintext.size() - n);
-}
-
-TEST(Sp80038a, F25EncryptsTheFourBlocksAndPadsWithTheFifth) {
-    const Bytes key =
-        bytesFromHex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
-    const Bytes iv = bytesFromHex("000102030405060708090a0b0c0d0e0f");
-    const Bytes plain = bytesFromHex("6bc1bee22e409f96e93d7e117393172a"
-                                     "ae2d8a571e03ac9c9eb76fac45af8e51"
-                                     "30c81c46a35ce411e5fbc1191a0a52ef"
-                                     "f69f2445df4f9b17ad2b417be66c3710");
-    const Bytes cipher = bytesFromHex("f58c4c04d6e5f1ba779eabfb5f7bfbd6"
-                                      "9cfc4e967edb808d679f777bc6702c7d"
-                                      "39f23369a9d9bacfa530e26304231461"
-                                      "b2eb05e2c39be9fcda6c19078c6a9d1b");
-    const Bytes fifth = bytesFromHex("3f461796d6b0d6b2e0c2a72b4d80e644");
-
-    const auto sealed = AESUtils::encryptBytes(plain, sizeOf(plain), key, iv);
-    ASSERT_TRUE(sealed);
-    EXPECT_EQ(hexText(*sealed), hexText(cipher + fifth));
-    EXPECT_EQ(hexText(paddingBlockAfter(cipher, key)), hexText(fifth));
-
-    // F.2.6: decryption of the same blocks, padding block included.
-    const auto opened = AESUtils::decryptBytes(cipher + fifth, 80, key, iv);
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(hexText(*opened), hexText(plain));
-    // Without the fifth block the last plaintext byte, 0x10, asks for sixteen padding bytes
-    // that the block does not hold: the whole padding is checked, not its last byte alone.
-    EXPECT_FALSE(AESUtils::decryptBytes(cipher, sizeOf(cipher), key, iv));
-}
-
-TEST(Sp80038a, F26RejectsTheBlocksWithAnyOtherKeyOrACutBlock) {
-    const Bytes key =
-        bytesFromHex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
-    const Bytes iv = bytesFromHex("000102030405060708090a0b0c0d0e0f");
-    const Bytes sealed =
-        bytesFromHex("f58c4c04d6e5f1ba779eabfb5f7bfbd69cfc4e967edb808d679f777bc6702c7d"
-                     "39f23369a9d9bacfa530e26304231461b2eb05e2c39be9fcda6c19078c6a9d1b"
-                     "3f461796d6b0d6b2e0c2a72b4d80e644");
-    Bytes otherKey = key;
-    otherKey[31] ^= 0x01;
-    EXPECT_FALSE(AESUtils::decryptBytes(sealed, sizeOf(sealed), otherKey, iv));
-    EXPECT_FALSE(AESUtils::decryptBytes(sealed, sizeOf(sealed) - 1, key, iv));
-    EXPECT_FALSE(AESUtils::decryptBytes(sealed, sizeOf(sealed), key, Bytes(15, 0)));
-    EXPECT_FALSE(AESUtils::decryptBytes(sealed, sizeOf(sealed), Bytes(31, 0), iv));
 }
 
 struct CavpCase {

@@ -1,12 +1,12 @@
 // Every file of tests/data/malformed through both readers and corvix-cli, against the table of
 // expected outcomes in tests/data/malformed/README.md.
 
-#include "ChildProcess.h"
 #include "Crypto/AESUtils.h"
 #include "Crypto/FileCipher.h"
+#include "Files.h"
 #include "Key/CorvixKey.h"
-#include "ScratchFolder.h"
-#include "TestFiles.h"
+#include "Process.h"
+#include "ScratchDir.h"
 
 #include <algorithm>
 #include <fstream>
@@ -14,7 +14,7 @@
 #include <regex>
 #include <set>
 
-namespace corvix::reliability {
+namespace corvix::test {
 namespace {
 
 const std::filesystem::path kCorpus = std::filesystem::path(CORVIX_TEST_DATA_DIR) / "malformed";
@@ -51,13 +51,13 @@ class MalformedCorpus : public ::testing::TestWithParam<CorpusFile> {
 protected:
     [[nodiscard]] std::filesystem::path source() const { return kCorpus / GetParam().file; }
     [[nodiscard]] Bytes expectedPlaintext() const {
-        const auto expected = readFile(kCorpus / "expected" / GetParam().stem());
+        const auto expected = readIfPresent(kCorpus / "expected" / GetParam().stem());
         EXPECT_TRUE(expected) << "the table says " << GetParam().file << " reads, but expected/"
                               << GetParam().stem() << " is missing";
         return expected.value_or(Bytes{});
     }
 
-    ScratchFolder scratch;
+    ScratchDir scratch;
 };
 
 TEST(MalformedCorpusTable, ListsEveryFileOfTheCorpusAndEnoughOfThem) {
@@ -67,7 +67,7 @@ TEST(MalformedCorpusTable, ListsEveryFileOfTheCorpusAndEnoughOfThem) {
         listed.insert(row.file);
     }
     std::set<std::string> present;
-    for (const auto& name : ScratchFolder::entries(kCorpus)) {
+    for (const auto& name : entriesOf(kCorpus)) {
         if (name.ends_with(".enc")) {
             present.insert(name);
         }
@@ -97,7 +97,7 @@ TEST_P(MalformedCorpus, DecryptFileReportsTheOutcomeAndKeepsTheEarlierFile) {
         EXPECT_TRUE(failures.empty());
         EXPECT_EQ(readFile(destination), expectedPlaintext());
     }
-    EXPECT_EQ(ScratchFolder::entries(out), std::vector<std::string>{GetParam().stem()});
+    EXPECT_EQ(entriesOf(out), std::vector<std::string>{GetParam().stem()});
 }
 
 TEST_P(MalformedCorpus, DecryptFileToBytesGivesNothingOrTheExpectedPlaintext) {
@@ -120,19 +120,19 @@ TEST_P(MalformedCorpus, DecryptFileToBytesGivesNothingOrTheExpectedPlaintext) {
 TEST_P(MalformedCorpus, CliDecryptExitsWithTheReasonAndWritesNothing) {
     const auto out = scratch / "out";
     std::filesystem::create_directory(out);
-    const ChildResult result =
-        ChildProcess::run({CORVIX_CLI_PATH, "decrypt", "-o", out.string(), source().string()});
+    const ProcessResult result =
+        runProcess({CORVIX_CLI_PATH, "decrypt", "-o", out.string(), source().string()});
 
-    ASSERT_EQ(result.signal, 0) << result.errors;
+    ASSERT_EQ(result.signal, 0) << result.err;
     if (GetParam().failure) {
         EXPECT_EQ(result.exitCode, 1);
-        EXPECT_NE(result.errors.find(GetParam().file), std::string::npos) << result.errors;
-        EXPECT_NE(result.errors.find(*GetParam().failure), std::string::npos) << result.errors;
-        EXPECT_TRUE(ScratchFolder::entries(out).empty());
+        EXPECT_NE(result.err.find(GetParam().file), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(*GetParam().failure), std::string::npos) << result.err;
+        EXPECT_TRUE(entriesOf(out).empty());
     } else {
-        EXPECT_EQ(result.exitCode, 0) << result.errors;
+        EXPECT_EQ(result.exitCode, 0) << result.err;
         EXPECT_EQ(readFile(out / GetParam().stem()), expectedPlaintext());
-        EXPECT_EQ(ScratchFolder::entries(out), std::vector<std::string>{GetParam().stem()});
+        EXPECT_EQ(entriesOf(out), std::vector<std::string>{GetParam().stem()});
     }
 }
 
@@ -145,4 +145,4 @@ std::string testName(const ::testing::TestParamInfo<CorpusFile>& info) {
 INSTANTIATE_TEST_SUITE_P(Table, MalformedCorpus, ::testing::ValuesIn(readTable()), testName);
 
 } // namespace
-} // namespace corvix::reliability
+} // namespace corvix::test

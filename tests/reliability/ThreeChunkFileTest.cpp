@@ -6,19 +6,20 @@
 // data, and its last block is then checked as padding; the plaintext here is chosen so that no
 // block ends like padding, which makes every such cut fail.
 
-#include "ChildProcess.h"
 #include "Crypto/AESUtils.h"
 #include "Crypto/FileCipher.h"
+#include "EncryptedFiles.h"
+#include "Files.h"
 #include "Key/CorvixKey.h"
-#include "ScratchFolder.h"
-#include "TestFiles.h"
+#include "Process.h"
+#include "ScratchDir.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
 
-namespace corvix::reliability {
+namespace corvix::test {
 namespace {
 
 constexpr std::uint64_t kHeaderLength = 25; // "quorveth" header line and its 0x0D
@@ -36,16 +37,12 @@ Bytes threeChunkPlaintext() {
     return plain;
 }
 
-Bytes prefix(const Bytes& bytes, std::uint64_t count) {
-    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count));
-}
-
 class ThreeChunkFile : public ::testing::Test {
 protected:
     void SetUp() override {
         plain = threeChunkPlaintext();
         writeFile(scratch / "three", plain);
-        encryptWithBuiltInKey(scratch / "three", encrypted);
+        ASSERT_TRUE(encryptWithBuiltInKey(scratch / "three", encrypted));
         ASSERT_EQ(std::filesystem::file_size(encrypted), kHeaderLength + kBodySize);
         std::filesystem::create_directory(scratch / "out");
     }
@@ -61,8 +58,8 @@ protected:
             [&] { ++completed; }, [&](bool) { ++failed; });
         EXPECT_EQ(completed, expected ? 1 : 0);
         EXPECT_EQ(failed, expected ? 0 : 1);
-        EXPECT_EQ(readFile(destination), expected);
-        EXPECT_TRUE(ScratchFolder::temporaryFiles(scratch / "out").empty());
+        EXPECT_EQ(readIfPresent(destination), expected);
+        EXPECT_TRUE(temporaryFiles(scratch / "out").empty());
         std::filesystem::remove(destination);
 
         EXPECT_EQ(AESUtils::decryptFileToBytes(encrypted.string(), CorvixKey::aesKey(),
@@ -74,21 +71,21 @@ protected:
         SCOPED_TRACE(what);
         const auto out = scratch / "cli";
         std::filesystem::create_directories(out);
-        const ChildResult result = ChildProcess::run(
-            {CORVIX_CLI_PATH, "decrypt", "-q", "-o", out.string(), encrypted.string()});
-        EXPECT_EQ(result.exitCode, expected ? 0 : 1) << result.errors;
-        EXPECT_EQ(readFile(out / "three"), expected);
-        EXPECT_EQ(ScratchFolder::entries(out).size(), expected ? 1U : 0U);
+        const ProcessResult result =
+            runProcess({CORVIX_CLI_PATH, "decrypt", "-q", "-o", out.string(), encrypted.string()});
+        EXPECT_EQ(result.exitCode, expected ? 0 : 1) << result.err;
+        EXPECT_EQ(readIfPresent(out / "three"), expected);
+        EXPECT_EQ(entriesOf(out).size(), expected ? 1U : 0U);
         std::filesystem::remove_all(out);
     }
 
     void flipBodyByte(std::uint64_t offset) {
-        Bytes file = *readFile(encrypted);
+        Bytes file = readFile(encrypted);
         file[kHeaderLength + offset] ^= 0x01;
         writeFile(encrypted, file);
     }
 
-    ScratchFolder scratch;
+    ScratchDir scratch;
     Bytes plain;
     std::filesystem::path encrypted = scratch / "three.enc";
 };
@@ -118,7 +115,7 @@ std::optional<Bytes> readingOfCut(const Bytes& plain, std::uint64_t cut) {
         return plain;
     }
     if (cut % FileCipher::kCipherChunkSize == 0) {
-        return prefix(plain, cut / FileCipher::kCipherChunkSize * FileCipher::kPlainChunkSize);
+        return slice(plain, 0, cut / FileCipher::kCipherChunkSize * FileCipher::kPlainChunkSize);
     }
     return std::nullopt;
 }
@@ -195,16 +192,16 @@ TEST_F(ThreeChunkFile, DamageInsideTheMiddleChunkGoesUnnoticed) {
 
 TEST(ShortFile, ACutLeavingABlockThatEndsIn01ReadsAsAShorterPlaintext) {
     // The hazard the padding check cannot see: a cut plaintext that happens to end like padding.
-    ScratchFolder scratch;
+    ScratchDir scratch;
     Bytes plain = patternBytes(40, 7);
     plain[15] = 0x01;
     writeFile(scratch / "short", plain);
-    encryptWithBuiltInKey(scratch / "short", scratch / "short.enc");
+    ASSERT_TRUE(encryptWithBuiltInKey(scratch / "short", scratch / "short.enc"));
     std::filesystem::resize_file(scratch / "short.enc", kHeaderLength + 16);
     EXPECT_EQ(AESUtils::decryptFileToBytes((scratch / "short.enc").string(), CorvixKey::aesKey(),
                                            CorvixKey::ivBytes()),
-              prefix(plain, 15));
+              slice(plain, 0, 15));
 }
 
 } // namespace
-} // namespace corvix::reliability
+} // namespace corvix::test

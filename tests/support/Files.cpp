@@ -1,8 +1,11 @@
 #include "Files.h"
 
+#include "Key/Encodings.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -45,6 +48,37 @@ Bytes readFile(const std::filesystem::path& path) {
 
 std::string readText(const std::filesystem::path& path) {
     return read<std::string>(path);
+}
+
+std::optional<Bytes> readIfPresent(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return std::nullopt;
+    }
+    return readFile(path);
+}
+
+std::string fileDigest(const std::filesystem::path& path) {
+    const auto content = readIfPresent(path);
+    return content ? hexText(sha256(*content)) : "absent";
+}
+
+std::vector<std::string> entriesOf(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> temporaryFiles(const std::filesystem::path& folder) {
+    static const std::regex kTemporary(R"(\..+\.[a-z0-9]{6}\.part)");
+    std::vector<std::string> names = entriesOf(folder);
+    std::erase_if(names,
+                  [](const std::string& name) { return !std::regex_match(name, kTemporary); });
+    return names;
 }
 
 std::vector<std::string> linesOf(const std::string& text) {

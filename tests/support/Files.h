@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,15 @@ void writeFile(const std::filesystem::path& path, const Bytes& content);
 void writeText(const std::filesystem::path& path, std::string_view content);
 [[nodiscard]] Bytes readFile(const std::filesystem::path& path);
 [[nodiscard]] std::string readText(const std::filesystem::path& path);
+/// The whole content, or nothing when there is no file to read.
+[[nodiscard]] std::optional<Bytes> readIfPresent(const std::filesystem::path& path);
+/// SHA-256 of a file in hex, or "absent".
+[[nodiscard]] std::string fileDigest(const std::filesystem::path& path);
+
+/// The names in `folder`, hidden ones included, sorted; none when it does not exist.
+[[nodiscard]] std::vector<std::string> entriesOf(const std::filesystem::path& folder);
+/// The hidden temporary files (".NAME.XXXXXX.part") that the atomic writer keeps in `folder`.
+[[nodiscard]] std::vector<std::string> temporaryFiles(const std::filesystem::path& folder);
 
 /// Lines of a text, without their newlines.
 [[nodiscard]] std::vector<std::string> linesOf(const std::string& text);

@@ -1,6 +1,7 @@
 #include "ScratchDir.h"
 
-#include <algorithm>
+#include "Files.h"
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -22,12 +23,7 @@ ScratchDir::~ScratchDir() {
 }
 
 std::vector<std::string> ScratchDir::entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return entriesOf(path_);
 }
 
 } // namespace corvix::test
