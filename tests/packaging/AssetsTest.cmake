@@ -8,14 +8,7 @@ set(prefix "${WORK_DIR}/prefix")
 set(source "${WORK_DIR}/source")
 set(build "${WORK_DIR}/build")
 
-function(run output_variable)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "failed (${result}): ${ARGN}\n${out}")
-    endif()
-    message(STATUS "${out}")
-    set(${output_variable} "${out}" PARENT_SCOPE)
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/../support/RunCommand.cmake")
 
 # Which assets a build encrypted, from the build tool's output.
 function(expect_encrypted build_output)

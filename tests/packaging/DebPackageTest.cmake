@@ -5,13 +5,7 @@
 cmake_minimum_required(VERSION 3.24)
 file(REMOVE_RECURSE "${WORK_DIR}")
 
-function(run output_variable)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "failed (${result}): ${ARGN}\n${out}")
-    endif()
-    set(${output_variable} "${out}" PARENT_SCOPE)
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/../support/RunCommand.cmake")
 
 run(out "${CPACK}" -G DEB --config "${BUILD_DIR}/CPackConfig.cmake" -B "${WORK_DIR}")
 file(GLOB debs "${WORK_DIR}/corvix_*.deb")

@@ -4,23 +4,18 @@
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
 
-function(run)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "failed (${result}): ${ARGN}\n${out}")
-    endif()
-    message(STATUS "${out}")
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/../support/RunCommand.cmake")
 
-run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}" --component Corvix_Development)
+run(out "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}"
+    --component Corvix_Development)
 foreach(header Crypto/AESUtils.h Crypto/FileCipher.h Key/Bytes.h Key/CorvixKey.h Key/CorvixUtils.h)
     if(NOT EXISTS "${prefix}/include/corvix/${header}")
         message(FATAL_ERROR "include/corvix/${header} was not installed")
     endif()
 endforeach()
 
-run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/build" -G "${GENERATOR}"
+run(out "${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/build" -G "${GENERATOR}"
     "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_PREFIX_PATH=${prefix}"
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_BUILD_TYPE=Release)
-run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
-run("${WORK_DIR}/build/corvix-consumer")
+run(out "${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
+run(out "${WORK_DIR}/build/corvix-consumer")

@@ -29,12 +29,6 @@ const QString kRunning = QStringLiteral("正在加密...");
 const QString kFinished = QStringLiteral("加密完成");
 const QString kOutputLabel = QStringLiteral("输出目录:");
 
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 // Files of zero bytes that take no disk space, 64 MiB each to keep the suite quick; the
 // benchmark sets CORVIX_LARGE_FILE_MIB=1024.
 qint64 makeLargeFiles(const QString& dir, const QStringList& names) {
@@ -100,9 +94,20 @@ private slots:
 
 private:
     void verifyConstraintTable(MainScreen& screen);
-    QString makeDir(const QString& name) {
+    // A folder in the test's temporary folder with `files` in it, each holding its own name.
+    QString makeDir(const QString& name, const QStringList& files = {}) {
         const QString path = dir_.path() + u'/' + name;
-        return QDir().mkpath(path) ? path : QString();
+        if (!QDir().mkpath(path)) {
+            return {};
+        }
+        for (const QString& fileName : files) {
+            QFile file(path + u'/' + fileName);
+            if (!file.open(QIODevice::WriteOnly) ||
+                file.write(fileName.toUtf8()) != fileName.toUtf8().size()) {
+                return {};
+            }
+        }
+        return path;
     }
     QTemporaryDir dir_;
 };
@@ -203,10 +208,8 @@ void MainControllerTest::layoutFollowsTheConstraintTable() {
 }
 
 void MainControllerTest::panelsAreConfiguredPerPurpose() {
-    const QString mixed = makeDir(QStringLiteral("mixed"));
-    for (const char* name : {"a.txt", "B.JPG", "c.pdf", "d.png", "e.json", "f.jpeg"}) {
-        writeFile(mixed + u'/' + QLatin1String(name), name);
-    }
+    const QString mixed =
+        makeDir(QStringLiteral("mixed"), {"a.txt", "B.JPG", "c.pdf", "d.png", "e.json", "f.jpeg"});
     MainScreen screen;
     QVERIFY(screen.launch());
     MainController& c = *screen.controller;
@@ -267,14 +270,8 @@ void MainControllerTest::panelsAreConfiguredPerPurpose() {
 }
 
 void MainControllerTest::wholeRunWalksTheStateTable() {
-    const QString in = makeDir(QStringLiteral("run in"));
+    const QString in = makeDir(QStringLiteral("run in"), {"a.txt", "b.png"});
     const QString out = makeDir(QStringLiteral("输出 目录"));
-    writeFile(in + QStringLiteral("/a.txt"), "first file\n");
-    QByteArray picture(3000, '\0');
-    for (int i = 0; i < picture.size(); ++i) {
-        picture[i] = static_cast<char>(i * 7);
-    }
-    writeFile(in + QStringLiteral("/b.png"), picture);
 
     MainScreen screen;
     QVERIFY(screen.launch());
@@ -322,16 +319,14 @@ void MainControllerTest::wholeRunWalksTheStateTable() {
 }
 
 void MainControllerTest::cancelledPanelsChangeNothingButTheList() {
-    const QString in = makeDir(QStringLiteral("cancel in"));
+    const QString in = makeDir(QStringLiteral("cancel in"), {"notes.json"});
     const QString out = makeDir(QStringLiteral("cancel out"));
-    writeFile(in + QStringLiteral("/notes.json"), "{}");
 
     MainScreen screen;
     QVERIFY(screen.launch());
     MainController& c = *screen.controller;
     StdoutLines capture;
-    QVERIFY(screen.chooseDir(out));
-    QCOMPARE(screen.chooseFiles(in, {"notes.json"}).size(), 1);
+    QVERIFY(screen.readyToEncrypt(out, in, {"notes.json"}));
     QVERIFY(screen.encryptEnabled());
 
     // Cancelling the input panel: the click already emptied the list, the button keeps its
@@ -359,12 +354,10 @@ void MainControllerTest::cancelledPanelsChangeNothingButTheList() {
 }
 
 void MainControllerTest::failedFileIsCountedAndNamed() {
-    const QString in = makeDir(QStringLiteral("fail in"));
+    const QString in = makeDir(QStringLiteral("fail in"), {"good.txt", "gone.txt"});
     const QString out = makeDir(QStringLiteral("fail out"));
     const QString good = in + QStringLiteral("/good.txt");
     const QString gone = in + QStringLiteral("/gone.txt");
-    writeFile(good, "still here");
-    writeFile(gone, "removed before the job");
 
     MainScreen screen;
     QVERIFY(screen.launch());
@@ -398,15 +391,13 @@ void MainControllerTest::failedFileIsCountedAndNamed() {
 }
 
 void MainControllerTest::choiceDuringAJobWaitsForIt() {
-    const QString in = makeDir(QStringLiteral("during in"));
-    writeFile(in + QStringLiteral("/a.txt"), "a");
+    const QString in = makeDir(QStringLiteral("during in"), {"a.txt"});
 
     MainScreen screen;
     QVERIFY(screen.launch());
     MainController& c = *screen.controller;
     StdoutLines quiet;
-    QVERIFY(screen.chooseDir(in));
-    QCOMPARE(screen.chooseFiles(in, {"a.txt"}).size(), 1);
+    QVERIFY(screen.readyToEncrypt(in, in, {"a.txt"}));
     QTest::mouseClick(c.btnEncrypt(), Qt::LeftButton);
 
     // Nothing here lets the event loop deliver the job's completion, so the job is still
@@ -430,8 +421,7 @@ void MainControllerTest::windowStaysResponsiveDuringALargeFile() {
     QVERIFY(screen.launch());
     MainController& c = *screen.controller;
     StdoutLines quiet;
-    QVERIFY(screen.chooseDir(out));
-    QCOMPARE(screen.chooseFiles(in, {"large.json"}).size(), 1);
+    QVERIFY(screen.readyToEncrypt(out, in, {"large.json"}));
 
     // A zero-interval timer fires once per turn of the event loop; the longest time between
     // two firings, counted from just before the click, is the longest the window was deaf.
@@ -481,8 +471,7 @@ void MainControllerTest::closingDuringAJobLeavesNoPartialFile() {
     auto screen = std::make_unique<MainScreen>();
     QVERIFY(screen->launch());
     StdoutLines quiet;
-    QVERIFY(screen->chooseDir(out));
-    QCOMPARE(screen->chooseFiles(in, names).size(), 3);
+    QVERIFY(screen->readyToEncrypt(out, in, names));
     QTest::mouseClick(screen->controller->btnEncrypt(), Qt::LeftButton);
     screen.reset();
     QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));

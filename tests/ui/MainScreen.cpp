@@ -58,6 +58,10 @@ bool MainScreen::chooseDir(const QString& dir) {
     return press(*panel, QDialogButtonBox::Open);
 }
 
+bool MainScreen::readyToEncrypt(const QString& out, const QString& in, const QStringList& names) {
+    return chooseDir(out) && chooseFiles(in, names).size() == names.size();
+}
+
 bool MainScreen::cancelPanel(QAbstractButton* button) {
     QTest::mouseClick(button, Qt::LeftButton);
     QFileDialog* panel = controller->openPanel();

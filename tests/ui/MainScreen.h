@@ -26,6 +26,8 @@ struct MainScreen {
     QList<QUrl> chooseFiles(const QString& dir, const QStringList& names);
     /// Opens the output panel and confirms the directory `dir`.
     bool chooseDir(const QString& dir);
+    /// Chooses the output directory `out` and then `names` from `in`.
+    bool readyToEncrypt(const QString& out, const QString& in, const QStringList& names);
     /// Opens the panel of `button` and cancels it.
     bool cancelPanel(QAbstractButton* button);
     bool waitForJob();
