@@ -1,9 +1,7 @@
 // A large file with no 0x0D must fail after reading it through a buffer, not one system call
 // per byte. Counted with strace rather than timed.
 
-#include "Crypto/AESUtils.h"
 #include "Files.h"
-#include "Key/CorvixKey.h"
 #include "Process.h"
 #include "ScratchDir.h"
 
@@ -59,21 +57,6 @@ TEST(HeaderScan, SixtyFourMiBWithoutTerminatorFailsInFewReads) {
     EXPECT_LT(calls, static_cast<long>(kSparseSize / 4096));
     std::cout << "64 MiB without 0x0D: " << calls << " read calls\n";
     RecordProperty("readCalls", static_cast<int>(calls));
-}
-
-TEST(HeaderScan, LibraryReadersRefuseTheSameFile) {
-    ScratchDir scratch;
-    const auto big = scratch / "big.enc";
-    std::ofstream(big).close();
-    std::filesystem::resize_file(big, kSparseSize);
-    EXPECT_FALSE(
-        AESUtils::decryptFileToBytes(big.string(), CorvixKey::aesKey(), CorvixKey::ivBytes()));
-    bool failed = false;
-    AESUtils::decryptFile(big.string(), (scratch / "big").string(), CorvixKey::aesKey(),
-                          CorvixKey::ivBytes(), {}, {},
-                          [&](bool cancelled) { failed = !cancelled; });
-    EXPECT_TRUE(failed);
-    EXPECT_EQ(entriesOf(scratch.path()), std::vector<std::string>{"big.enc"});
 }
 
 } // namespace
