@@ -34,27 +34,6 @@ TEST(AtomicFileWriter, WritesBesideTheDestinationAndRenamesOnCommit) {
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.enc"});
 }
 
-TEST(AtomicFileWriter, AnEarlierFileSurvivesDiscardAndDestruction) {
-    const ScratchDir dir;
-    const Bytes earlier = {1, 2, 3};
-    test::writeFile(dir / "out", earlier);
-    {
-        AtomicFileWriter writer(dir.file("out"));
-        ASSERT_TRUE(writer.create());
-        ASSERT_TRUE(writeAll(writer, test::patternBytes(100)));
-        writer.discard();
-        EXPECT_EQ(test::readFile(dir / "out"), earlier);
-        EXPECT_EQ(dir.entries(), std::vector<std::string>{"out"});
-    }
-    {
-        AtomicFileWriter abandoned(dir.file("out"));
-        ASSERT_TRUE(abandoned.create());
-        ASSERT_TRUE(writeAll(abandoned, test::patternBytes(100)));
-    }
-    EXPECT_EQ(test::readFile(dir / "out"), earlier);
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out"});
-}
-
 TEST(AtomicFileWriter, AReplacedFileKeepsItsPermissions) {
     const ScratchDir dir;
     const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
