@@ -139,6 +139,23 @@ TEST(ChunkPipeline, ADamagedMiddleChunkIsNamedAndNothingAfterItIsWritten) {
     }
 }
 
+// The input ends before the size it was given, as a source that shrank does: the run fails
+// instead of writing stale buffer bytes as data, in the only chunk or in a later one.
+TEST(ChunkPipeline, AnInputShorterThanItsSizeFailsInsteadOfWritingStaleBytes) {
+    for (const std::size_t size : {kChunk / 2, kChunk * 6}) {
+        const Bytes plain = test::patternBytes(size, 5);
+        for (const std::size_t workers : {0, 2}) {
+            MemoryInputStream in(test::slice(plain, 0, size - 10));
+            Bytes output;
+            ByteArrayOutputStream out(output);
+            const ChunkPipeline pipeline(Direction::Encrypt, CorvixKey::aesKey(),
+                                         CorvixKey::ivBytes(), kChunk);
+            EXPECT_EQ(pipeline.run(in, size, out, {}, workers).status, RunOutcome::Status::Failed);
+            EXPECT_LE(output.size(), (size - 1) / kChunk * (kChunk + 16));
+        }
+    }
+}
+
 // The failing device: the run stops at the first write that fails, whether it fails a chunk's
 // first byte or one inside it, and reports no progress for the chunk it could not write.
 TEST(ChunkPipeline, AFailingWriteStopsTheRun) {
