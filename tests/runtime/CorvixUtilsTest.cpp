@@ -21,7 +21,7 @@ using test::ScratchDir;
 using test::writeEncrypted;
 
 // Expected values come from the openssl command, not from this code:
-//   K=$(printf 7k2m9q4x1v8b3n6r | openssl dgst -sha256 -r | cut -d' ' -f1)
+//   K=<the key string's SHA-256, as `corvix-cli key` prints it>
 //   I=$(printf 4630295817204468 | xxd -p)
 //   printf 'TEXT' | openssl enc -aes-256-cbc -K $K -iv $I | base64 -w0
 const char* const kKeyHex = "c7e2b25901e076867cb3e9bad29fc87b53dd33f8111b17074e1ea9c2b11bd37f";
