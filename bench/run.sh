@@ -28,8 +28,12 @@ iv=$("$cli" key | sed -n 's/^iv://p')
 cores=$(nproc)
 
 # median_seconds SETUP COMMAND: runs SETUP (untimed) then COMMAND, $runs times; prints the median.
+# One untimed run first: on a virtual machine the first touch of freshly freed memory is slow,
+# and it would land on whichever command happens to run first.
 median_seconds() {
     local setup=$1 command=$2 times=() start end
+    eval "$setup"
+    eval "$command" >/dev/null
     for ((i = 0; i < runs; i++)); do
         eval "$setup"
         start=$EPOCHREALTIME
