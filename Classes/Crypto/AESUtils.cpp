@@ -46,6 +46,18 @@ void report(const RunOutcome& outcome, const AESUtils::CompleteCallback& onCompl
     }
 }
 
+// The file operations' first step: a source whose size cannot be taken (its error line has been
+// printed) fails the run before anything is opened.
+bool sourceIsSized(const std::string& path, const AESUtils::FailureCallback& onFailure) {
+    if (AESUtils::fileSize(path)) {
+        return true;
+    }
+    if (onFailure) {
+        onFailure(false);
+    }
+    return false;
+}
+
 } // namespace
 
 std::optional<Bytes> AESUtils::encryptBytes(const Bytes& data, std::int64_t length,
@@ -87,10 +99,7 @@ void AESUtils::encryptFile(const std::string& srcPath, const std::string& dstPat
                            std::string_view header, const Bytes& key, const Bytes& iv,
                            const ProgressCallback& onProgress, const CompleteCallback& onComplete,
                            const FailureCallback& onFailure, const CancelQuery& shouldCancel) {
-    if (!fileSize(srcPath)) {
-        if (onFailure) {
-            onFailure(false);
-        }
+    if (!sourceIsSized(srcPath, onFailure)) {
         return;
     }
     report(FileCipher::encrypt(srcPath, dstPath, header, key, iv, {onProgress, shouldCancel}),
@@ -101,10 +110,7 @@ void AESUtils::decryptFile(const std::string& srcPath, const std::string& dstPat
                            const Bytes& key, const Bytes& iv, const ProgressCallback& onProgress,
                            const CompleteCallback& onComplete, const FailureCallback& onFailure,
                            const CancelQuery& shouldCancel) {
-    if (!fileSize(srcPath)) {
-        if (onFailure) {
-            onFailure(false);
-        }
+    if (!sourceIsSized(srcPath, onFailure)) {
         return;
     }
     report(FileCipher::decrypt(srcPath, dstPath, key, iv, {onProgress, shouldCancel}), onComplete,
