@@ -8,12 +8,18 @@ packages=(
     libssl-dev openssl
     qt6-base-dev libgl-dev
     fonts-wqy-microhei  # a font with the Chinese glyphs the window shows
-    libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-translations-l10n  # Qt's own dialog texts in Chinese
+    libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     clang libclang-rt-dev
     xvfb xauth time hyperfine bc
     desktop-file-utils libxml2-utils  # check the installed menu entry and icon in the .deb test
     strace  # counts the read calls of the header scan in the reliability tests
 )
+
+# Intel's multi-buffer crypto library encrypts many chunks at once; it exists for x86-64 only.
+if [[ "$(dpkg --print-architecture)" == amd64 ]]; then
+    packages+=(libipsec-mb-dev)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
