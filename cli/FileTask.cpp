@@ -74,7 +74,7 @@ TaskResult FileTask::run(const RunSettings& settings,
 
     RunOutcome outcome;
     if (action_ == Action::Verify) {
-        outcome = Verifier(settings.key, settings.iv, settings.headerText)
+        outcome = Verifier(settings.material, settings.headerText)
                       .verify(input_.string(), callbacks);
     } else {
         if (auto early = checkExistingOutput(settings)) {
@@ -86,9 +86,8 @@ TaskResult FileTask::run(const RunSettings& settings,
         const std::string target = output()->string();
         outcome = action_ == Action::Encrypt
                       ? FileCipher::encrypt(input_.string(), target, settings.headerText,
-                                            settings.key, settings.iv, callbacks)
-                      : FileCipher::decrypt(input_.string(), target, settings.key, settings.iv,
-                                            callbacks);
+                                            settings.material, callbacks)
+                      : FileCipher::decrypt(input_.string(), target, settings.material, callbacks);
     }
     switch (outcome.status) {
     case RunOutcome::Status::Completed:

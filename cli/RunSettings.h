@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CommandLine.h"
-#include "Key/Bytes.h"
+#include "Key/KeyMaterial.h"
 
 #include <functional>
 #include <string>
@@ -10,8 +10,7 @@ namespace corvix::cli {
 
 /// What every file of one run shares.
 struct RunSettings {
-    Bytes key;
-    Bytes iv;
+    KeyMaterial material;
     std::string headerText;
     ExistingOutput existingOutput = ExistingOutput::Refuse;
     /// Asked before every chunk; true stops the file and leaves its output as it was.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Crypto/RunOutcome.h"
-#include "Key/Bytes.h"
+#include "Key/KeyMaterial.h"
 
 #include <string>
 
@@ -11,13 +11,12 @@ namespace corvix::cli {
 /// it reads back: the header line must decrypt to the header text and every chunk must decrypt.
 class Verifier {
 public:
-    Verifier(const Bytes& key, const Bytes& iv, std::string headerText);
+    Verifier(KeyMaterial material, std::string headerText);
 
     [[nodiscard]] RunOutcome verify(const std::string& path, const ChunkCallbacks& callbacks) const;
 
 private:
-    Bytes key_;
-    Bytes iv_;
+    KeyMaterial material_;
     std::string headerText_;
 };
 

@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Key/CorvixKey.h"
 #include "Key/Encodings.h"
+#include "Key/KeyMaterial.h"
 #include "ProgressBar.h"
 #include "ResultReporter.h"
 #include "StopSignal.h"
@@ -29,8 +30,7 @@ int runTasks(const Options& options) {
     const std::vector<FileTask> tasks = TaskPlanner(options).plan();
 
     RunSettings settings;
-    settings.key = corvix::CorvixKey::aesKey();
-    settings.iv = corvix::CorvixKey::ivBytes();
+    settings.material = corvix::KeyMaterial::builtIn();
     settings.headerText = "quorveth";
     settings.existingOutput = options.existingOutput;
     settings.shouldStop = &StopSignal::requested;

@@ -102,7 +102,7 @@ void AESUtils::encryptFile(const std::string& srcPath, const std::string& dstPat
     if (!sourceIsSized(srcPath, onFailure)) {
         return;
     }
-    report(FileCipher::encrypt(srcPath, dstPath, header, key, iv, {onProgress, shouldCancel}),
+    report(FileCipher::encrypt(srcPath, dstPath, header, {key, iv}, {onProgress, shouldCancel}),
            onComplete, onFailure);
 }
 
@@ -113,7 +113,7 @@ void AESUtils::decryptFile(const std::string& srcPath, const std::string& dstPat
     if (!sourceIsSized(srcPath, onFailure)) {
         return;
     }
-    report(FileCipher::decrypt(srcPath, dstPath, key, iv, {onProgress, shouldCancel}), onComplete,
+    report(FileCipher::decrypt(srcPath, dstPath, {key, iv}, {onProgress, shouldCancel}), onComplete,
            onFailure);
 }
 
@@ -122,7 +122,7 @@ std::optional<Bytes> AESUtils::decryptFileToBytes(const std::string& path, const
     if (!fileSize(path)) {
         return std::nullopt;
     }
-    return FileCipher::decryptToBytes(path, key, iv);
+    return FileCipher::decryptToBytes(path, {key, iv});
 }
 
 } // namespace corvix

@@ -20,9 +20,9 @@ const char* const kEndedEarly = "input ended early (the file shrank while it was
 
 } // namespace
 
-ChunkPipeline::ChunkPipeline(ChunkCipher::Direction direction, const Bytes& key, const Bytes& iv,
+ChunkPipeline::ChunkPipeline(ChunkCipher::Direction direction, KeyMaterial material,
                              std::size_t chunkSize)
-    : direction_(direction), key_(key), iv_(iv), chunkSize_(chunkSize) {}
+    : direction_(direction), material_(std::move(material)), chunkSize_(chunkSize) {}
 
 std::size_t ChunkPipeline::defaultWorkerCount() {
     return std::max(1U, std::thread::hardware_concurrency());
@@ -56,7 +56,7 @@ RunOutcome ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStr
         freeSlots.push_back(slot);
     }
     std::deque<std::size_t> inFlight;
-    ChunkWorkers workers(threads, direction_, key_, iv_);
+    ChunkWorkers workers(threads, direction_, material_.key, material_.iv);
 
     std::uint64_t bytesRead = 0;
     std::uint64_t bytesDone = 0;

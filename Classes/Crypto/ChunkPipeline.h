@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../Key/Bytes.h"
+#include "../Key/KeyMaterial.h"
 #include "ChunkCipher.h"
 #include "RunOutcome.h"
 
@@ -23,8 +23,7 @@ class OutputStream;
 /// allocates its own size.
 class ChunkPipeline {
 public:
-    ChunkPipeline(ChunkCipher::Direction direction, const Bytes& key, const Bytes& iv,
-                  std::size_t chunkSize);
+    ChunkPipeline(ChunkCipher::Direction direction, KeyMaterial material, std::size_t chunkSize);
 
     /// The number of worker threads a large input gets: one per core.
     [[nodiscard]] static std::size_t defaultWorkerCount();
@@ -37,8 +36,7 @@ private:
     [[nodiscard]] RunOutcome cipherFailure(std::uint64_t index, std::size_t length) const;
 
     ChunkCipher::Direction direction_;
-    Bytes key_;
-    Bytes iv_;
+    KeyMaterial material_;
     std::size_t chunkSize_;
 };
 

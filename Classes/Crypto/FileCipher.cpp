@@ -36,8 +36,8 @@ RunOutcome explained(RunOutcome outcome, const std::string& srcPath, const FileI
 
 // Checks the key material and opens the source: the failure to report, or nothing.
 std::optional<RunOutcome> openSource(FileInputStream& input, const std::string& srcPath,
-                                     const Bytes& key, const Bytes& iv) {
-    if (!ChunkCipher::acceptsKeyMaterial(key, iv)) {
+                                     const KeyMaterial& material) {
+    if (!ChunkCipher::acceptsKeyMaterial(material.key, material.iv)) {
         return RunOutcome::failed(kBadKeyMaterial);
     }
     if (!input.open()) {
@@ -59,11 +59,11 @@ RunOutcome finish(RunOutcome outcome, AtomicFileWriter& output, const std::strin
 
 } // namespace
 
-std::optional<Bytes> FileCipher::headerLine(std::string_view header, const Bytes& key,
-                                            const Bytes& iv) {
+std::optional<Bytes> FileCipher::headerLine(std::string_view header,
+                                            const KeyMaterial& material) {
     const Bytes plain = utf8Bytes(header);
     Bytes sealed(plain.size() + ChunkCipher::kBlockSize);
-    ChunkCipher cipher(ChunkCipher::Direction::Encrypt, key, iv);
+    ChunkCipher cipher(ChunkCipher::Direction::Encrypt, material.key, material.iv);
     const auto produced = cipher.run(plain.data(), plain.size(), sealed.data());
     if (!produced) {
         return std::nullopt;
@@ -73,17 +73,17 @@ std::optional<Bytes> FileCipher::headerLine(std::string_view header, const Bytes
 }
 
 RunOutcome FileCipher::encrypt(const std::string& srcPath, const std::string& dstPath,
-                               std::string_view header, const Bytes& key, const Bytes& iv,
+                               std::string_view header, const KeyMaterial& material,
                                const ChunkCallbacks& callbacks) {
     FileInputStream input(srcPath);
-    if (auto refused = openSource(input, srcPath, key, iv)) {
+    if (auto refused = openSource(input, srcPath, material)) {
         return *refused;
     }
     const auto total = input.size();
     if (!total) {
         return RunOutcome::failed("cannot read the size of " + srcPath);
     }
-    auto line = headerLine(header, key, iv);
+    auto line = headerLine(header, material);
     if (!line) {
         return RunOutcome::failed("the header text does not encrypt");
     }
@@ -96,22 +96,21 @@ RunOutcome FileCipher::encrypt(const std::string& srcPath, const std::string& ds
         output.discard();
         return cannot("write", dstPath, output.error());
     }
-    const ChunkPipeline pipeline(ChunkCipher::Direction::Encrypt, key, iv, kPlainChunkSize);
+    const ChunkPipeline pipeline(ChunkCipher::Direction::Encrypt, material, kPlainChunkSize);
     RunOutcome outcome = pipeline.run(input, *total, output, callbacks);
     outcome = explained(std::move(outcome), srcPath, input, dstPath, &output);
     return finish(std::move(outcome), output, dstPath);
 }
 
 RunOutcome FileCipher::decrypt(const std::string& srcPath, const std::string& dstPath,
-                               const Bytes& key, const Bytes& iv,
-                               const ChunkCallbacks& callbacks) {
+                               const KeyMaterial& material, const ChunkCallbacks& callbacks) {
     AtomicFileWriter output(dstPath);
     // The temporary file is made before reading so a folder that cannot take it fails early;
     // it only becomes the destination when the whole body has decrypted.
     if (!output.create()) {
         return cannot("create a file beside", dstPath, output.error());
     }
-    RunOutcome outcome = decryptInto(srcPath, output, key, iv, callbacks);
+    RunOutcome outcome = decryptInto(srcPath, output, material, callbacks);
     if (!outcome.succeeded() && output.error()) {
         outcome = cannot("write", dstPath, output.error());
     }
@@ -119,10 +118,9 @@ RunOutcome FileCipher::decrypt(const std::string& srcPath, const std::string& ds
 }
 
 RunOutcome FileCipher::decryptInto(const std::string& srcPath, OutputStream& output,
-                                   const Bytes& key, const Bytes& iv,
-                                   const ChunkCallbacks& callbacks) {
+                                   const KeyMaterial& material, const ChunkCallbacks& callbacks) {
     FileInputStream input(srcPath);
-    if (auto refused = openSource(input, srcPath, key, iv)) {
+    if (auto refused = openSource(input, srcPath, material)) {
         return *refused;
     }
     const auto size = input.size();
@@ -134,17 +132,17 @@ RunOutcome FileCipher::decryptInto(const std::string& srcPath, OutputStream& out
         return RunOutcome::failed("no header terminator (0x0D): not an encrypted file");
     }
     const std::uint64_t bodyLength = *size - *headerLength - 1;
-    const ChunkPipeline pipeline(ChunkCipher::Direction::Decrypt, key, iv, kCipherChunkSize);
+    const ChunkPipeline pipeline(ChunkCipher::Direction::Decrypt, material, kCipherChunkSize);
     RunOutcome outcome = pipeline.run(input, bodyLength, output, callbacks);
     return explained(std::move(outcome), srcPath, input, {}, nullptr);
 }
 
-std::optional<Bytes> FileCipher::decryptToBytes(const std::string& path, const Bytes& key,
-                                                const Bytes& iv, std::string* reason) {
+std::optional<Bytes> FileCipher::decryptToBytes(const std::string& path,
+                                                const KeyMaterial& material, std::string* reason) {
     try {
         Bytes plain;
         ByteArrayOutputStream output(plain);
-        const RunOutcome outcome = decryptInto(path, output, key, iv);
+        const RunOutcome outcome = decryptInto(path, output, material);
         if (!outcome.succeeded()) {
             if (reason != nullptr) {
                 *reason = outcome.reason;

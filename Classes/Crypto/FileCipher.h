@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../Key/Bytes.h"
+#include "../Key/KeyMaterial.h"
 #include "RunOutcome.h"
 
 #include <cstddef>
@@ -32,27 +32,27 @@ public:
     static constexpr std::uint8_t kHeaderEnd = 0x0D;
 
     [[nodiscard]] static RunOutcome encrypt(const std::string& srcPath, const std::string& dstPath,
-                                            std::string_view header, const Bytes& key,
-                                            const Bytes& iv, const ChunkCallbacks& callbacks = {});
+                                            std::string_view header, const KeyMaterial& material,
+                                            const ChunkCallbacks& callbacks = {});
 
     [[nodiscard]] static RunOutcome decrypt(const std::string& srcPath, const std::string& dstPath,
-                                            const Bytes& key, const Bytes& iv,
+                                            const KeyMaterial& material,
                                             const ChunkCallbacks& callbacks = {});
 
     /// Decrypts the body of an encrypted file into any output stream (memory, a file, nowhere).
     [[nodiscard]] static RunOutcome decryptInto(const std::string& srcPath, OutputStream& output,
-                                                const Bytes& key, const Bytes& iv,
+                                                const KeyMaterial& material,
                                                 const ChunkCallbacks& callbacks = {});
 
     /// The whole plaintext in memory; nothing (with the reason, when asked for) on any failure,
     /// never a partial result.
     [[nodiscard]] static std::optional<Bytes> decryptToBytes(const std::string& path,
-                                                             const Bytes& key, const Bytes& iv,
+                                                             const KeyMaterial& material,
                                                              std::string* reason = nullptr);
 
     /// The header line of an encrypted file's header text: base64 of its encryption.
-    [[nodiscard]] static std::optional<Bytes> headerLine(std::string_view header, const Bytes& key,
-                                                         const Bytes& iv);
+    [[nodiscard]] static std::optional<Bytes> headerLine(std::string_view header,
+                                                         const KeyMaterial& material);
 };
 
 } // namespace corvix

@@ -31,8 +31,8 @@ RunOutcome otherHeader(std::string_view header) {
 
 } // namespace
 
-RunOutcome HeaderCheck::check(const std::string& path, std::string_view header, const Bytes& key,
-                              const Bytes& iv) {
+RunOutcome HeaderCheck::check(const std::string& path, std::string_view header,
+                              const KeyMaterial& material) {
     FileInputStream input(path);
     if (!input.open()) {
         return RunOutcome::failed("cannot open " + path + ": " + input.error().message());
@@ -51,7 +51,7 @@ RunOutcome HeaderCheck::check(const std::string& path, std::string_view header, 
         return otherHeader(header);
     }
     const std::string line(start.begin(), terminator);
-    const auto text = AESUtils::decryptString(line, key, iv);
+    const auto text = AESUtils::decryptString(line, material.key, material.iv);
     if (!text || *text != header) {
         return otherHeader(header);
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../Key/Bytes.h"
+#include "../Key/KeyMaterial.h"
 #include "RunOutcome.h"
 
 #include <string>
@@ -18,7 +18,7 @@ public:
     /// Completed when the bytes before the file's first 0x0D decrypt to `header`; otherwise
     /// failed with the reason (cannot be read, no header terminator, another header).
     [[nodiscard]] static RunOutcome check(const std::string& path, std::string_view header,
-                                          const Bytes& key, const Bytes& iv);
+                                          const KeyMaterial& material);
 };
 
 } // namespace corvix

@@ -1,6 +1,7 @@
 #include "CorvixKey.h"
 
 #include "Encodings.h"
+#include "KeyMaterial.h"
 
 #include <array>
 
@@ -86,6 +87,6 @@ std::string CorvixKey::ivText() { return "4630295817204468"; }
 
 Bytes CorvixKey::ivBytes() { return utf8Bytes(ivText()); }
 
-std::string CorvixKey::fingerprint() { return hexText(sha256(aesKey())).substr(0, 16); }
+std::string CorvixKey::fingerprint() { return KeyMaterial::builtIn().fingerprint(); }
 
 } // namespace corvix

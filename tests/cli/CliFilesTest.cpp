@@ -5,6 +5,7 @@
 #include "Crypto/FileCipher.h"
 #include "Files.h"
 #include "Key/CorvixKey.h"
+#include "Key/KeyMaterial.h"
 #include "ScratchDir.h"
 
 #include <chrono>
@@ -21,7 +22,7 @@ bool mentions(const std::string& text, const std::string& part) {
 
 std::string decrypted(const fs::path& path) {
     const auto plain =
-        FileCipher::decryptToBytes(path.string(), CorvixKey::aesKey(), CorvixKey::ivBytes());
+        FileCipher::decryptToBytes(path.string(), KeyMaterial::builtIn());
     return plain ? std::string(plain->begin(), plain->end()) : "<does not decrypt>";
 }
 

@@ -28,7 +28,7 @@ protected:
 
     bool encryptWith(const Bytes& key, const std::string& name) const {
         return FileCipher::encrypt((folder_ / "plain.txt").string(), (folder_ / name).string(),
-                                   "quorveth", key, CorvixKey::ivBytes())
+                                   "quorveth", {key, CorvixKey::ivBytes()})
             .succeeded();
     }
 

@@ -9,6 +9,7 @@
 #include "FailingOutputStream.h"
 #include "Files.h"
 #include "Key/CorvixKey.h"
+#include "Key/KeyMaterial.h"
 
 #include <algorithm>
 #include <cstring>
@@ -83,7 +84,7 @@ PipelineRun runPipeline(Direction direction, const Bytes& input, std::size_t chu
     };
     MemoryInputStream in(input);
     ByteArrayOutputStream out(run.output);
-    const ChunkPipeline pipeline(direction, CorvixKey::aesKey(), CorvixKey::ivBytes(), chunkSize);
+    const ChunkPipeline pipeline(direction, KeyMaterial::builtIn(), chunkSize);
     run.outcome = pipeline.run(in, input.size(), out, callbacks, workers);
     return run;
 }
@@ -148,8 +149,7 @@ TEST(ChunkPipeline, AnInputShorterThanItsSizeFailsInsteadOfWritingStaleBytes) {
             MemoryInputStream in(test::slice(plain, 0, size - 10));
             Bytes output;
             ByteArrayOutputStream out(output);
-            const ChunkPipeline pipeline(Direction::Encrypt, CorvixKey::aesKey(),
-                                         CorvixKey::ivBytes(), kChunk);
+            const ChunkPipeline pipeline(Direction::Encrypt, KeyMaterial::builtIn(), kChunk);
             EXPECT_EQ(pipeline.run(in, size, out, {}, workers).status, RunOutcome::Status::Failed);
             EXPECT_LE(output.size(), (size - 1) / kChunk * (kChunk + 16));
         }
@@ -169,8 +169,7 @@ TEST(ChunkPipeline, AFailingWriteStopsTheRun) {
             int progressCalls = 0;
             ChunkCallbacks callbacks;
             callbacks.onProgress = [&](std::uint64_t, std::uint64_t) { ++progressCalls; };
-            const ChunkPipeline pipeline(Direction::Encrypt, CorvixKey::aesKey(),
-                                         CorvixKey::ivBytes(), kChunk);
+            const ChunkPipeline pipeline(Direction::Encrypt, KeyMaterial::builtIn(), kChunk);
             const RunOutcome outcome = pipeline.run(in, plain.size(), out, callbacks, workers);
             EXPECT_EQ(outcome.status, RunOutcome::Status::Failed);
             EXPECT_FALSE(outcome.reason.empty());

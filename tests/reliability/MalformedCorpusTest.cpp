@@ -5,6 +5,7 @@
 #include "Crypto/FileCipher.h"
 #include "Files.h"
 #include "Key/CorvixKey.h"
+#include "Key/KeyMaterial.h"
 #include "Process.h"
 #include "ScratchDir.h"
 
@@ -104,8 +105,7 @@ TEST_P(MalformedCorpus, DecryptFileToBytesGivesNothingOrTheExpectedPlaintext) {
     const auto plain =
         AESUtils::decryptFileToBytes(source().string(), CorvixKey::aesKey(), CorvixKey::ivBytes());
     std::string reason;
-    const auto again = FileCipher::decryptToBytes(source().string(), CorvixKey::aesKey(),
-                                                  CorvixKey::ivBytes(), &reason);
+    const auto again = FileCipher::decryptToBytes(source().string(), KeyMaterial::builtIn(), &reason);
     if (GetParam().failure) {
         EXPECT_FALSE(plain);
         EXPECT_FALSE(again);

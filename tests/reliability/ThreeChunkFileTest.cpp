@@ -11,6 +11,7 @@
 #include "EncryptedFiles.h"
 #include "Files.h"
 #include "Key/CorvixKey.h"
+#include "Key/KeyMaterial.h"
 #include "Process.h"
 #include "ScratchDir.h"
 
@@ -151,8 +152,7 @@ TEST_F(ThreeChunkFile, CutOffA16ByteBoundaryIsATruncatedBody) {
          {kBodySize - 1, kSecondBoundary + 1, kFirstBoundary - 1, std::uint64_t{7}}) {
         std::filesystem::resize_file(encrypted, kHeaderLength + cut);
         std::string reason;
-        EXPECT_FALSE(FileCipher::decryptToBytes(encrypted.string(), CorvixKey::aesKey(),
-                                                CorvixKey::ivBytes(), &reason));
+        EXPECT_FALSE(FileCipher::decryptToBytes(encrypted.string(), KeyMaterial::builtIn(), &reason));
         EXPECT_NE(reason.find("truncated body"), std::string::npos) << reason;
     }
 }
@@ -164,8 +164,7 @@ TEST_F(ThreeChunkFile, DamagedPaddingOfTheMiddleChunkFailsTheWholeFile) {
     expectReaders(std::nullopt, "middle chunk padding damaged");
     expectCli(std::nullopt, "middle chunk padding damaged");
     std::string reason;
-    EXPECT_FALSE(FileCipher::decryptToBytes(encrypted.string(), CorvixKey::aesKey(),
-                                            CorvixKey::ivBytes(), &reason));
+    EXPECT_FALSE(FileCipher::decryptToBytes(encrypted.string(), KeyMaterial::builtIn(), &reason));
     EXPECT_NE(reason.find("chunk 2 does not decrypt"), std::string::npos) << reason;
 }
 
