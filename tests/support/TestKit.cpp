@@ -1,0 +1,190 @@
+#include "TestKit.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace corvix::test {
+
+Scratch::Scratch() {
+    const fs::path root(CORVIX_TEST_SCRATCH);
+    fs::create_directories(root);
+    std::string name = (root / "run.XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) {
+        throw std::runtime_error("cannot make a scratch folder under " + root.string());
+    }
+    path_ = name;
+}
+
+Scratch::~Scratch() {
+    // A test may have taken the search right away from a folder.
+    std::ignore = std::system(("chmod -R u+rwx '" + path_.string() + "' 2>/dev/null").c_str());
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::vector<std::string> Scratch::tree() const {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(path_, error), end; !error && it != end;
+         it.increment(error)) {
+        names.push_back(fs::relative(it->path(), path_).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void writeFile(const fs::path& path, std::string_view content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file.write(content.data(), static_cast<std::streamsize>(content.size()))) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+void writeFile(const fs::path& path, const Bytes& content) {
+    writeFile(path, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path.string());
+    }
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+Bytes readBytes(const fs::path& path) {
+    const std::string text = readFile(path);
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes pattern(std::size_t count, unsigned seed) {
+    Bytes bytes(count);
+    std::uint32_t state = seed * 2654435761U + 1;
+    for (auto& byte : bytes) {
+        state = state * 1664525U + 1013904223U;
+        byte = static_cast<std::uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
+namespace {
+
+// A file for a child's output, outside every folder a test looks into.
+fs::path outputFile() {
+    std::string name = (fs::path(CORVIX_TEST_SCRATCH) / "output.XXXXXX").string();
+    fs::create_directories(CORVIX_TEST_SCRATCH);
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        throw std::runtime_error("cannot make " + name);
+    }
+    ::close(fd);
+    return name;
+}
+
+} // namespace
+
+Child::Child(const std::vector<std::string>& command, const fs::path& folder)
+    : out_(outputFile()), err_(outputFile()) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    std::vector<char*> argv;
+    for (const std::string& arg : command) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const int error = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        throw std::runtime_error("cannot start " + command[0]);
+    }
+}
+
+Child::~Child() {
+    if (pid_ > 0) {
+        signal(SIGKILL);
+        std::ignore = wait();
+    }
+}
+
+void Child::signal(int number) const { ::kill(pid_, number); }
+
+Exit Child::wait() {
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            signal(SIGKILL);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    pid_ = -1;
+    Exit exit;
+    exit.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    exit.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    exit.out = readFile(out_);
+    exit.err = readFile(err_);
+    fs::remove(out_);
+    fs::remove(err_);
+    return exit;
+}
+
+Exit run(const std::vector<std::string>& command, const fs::path& folder) {
+    return Child(command, folder).wait();
+}
+
+StdoutCapture::StdoutCapture() : file_(std::tmpfile()) {
+    std::fflush(stdout);
+    saved_ = ::dup(STDOUT_FILENO);
+    ::dup2(::fileno(file_), STDOUT_FILENO);
+}
+
+StdoutCapture::~StdoutCapture() {
+    std::ignore = text();
+    std::fclose(file_);
+}
+
+std::string StdoutCapture::text() {
+    if (saved_ < 0) {
+        return {};
+    }
+    std::fflush(stdout);
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+    saved_ = -1;
+    std::string captured;
+    std::rewind(file_);
+    char buffer[4096];
+    for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) {
+        captured.append(buffer, count);
+    }
+    return captured;
+}
+
+std::ptrdiff_t FailingOutputStream::write(const std::uint8_t* buffer, std::size_t n) {
+    if (!hasSpaceAvailable()) {
+        return -1;
+    }
+    const std::size_t taken = std::min(n, capacity_ - written.size());
+    written.insert(written.end(), buffer, buffer + taken);
+    return static_cast<std::ptrdiff_t>(taken);
+}
+
+} // namespace corvix::test
