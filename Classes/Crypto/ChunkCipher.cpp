@@ -14,6 +14,11 @@ const EVP_CIPHER* fetchedCipher(const char* name) {
     return EVP_CIPHER_fetch(nullptr, name, nullptr);
 }
 
+bool isAesKeyLength(std::size_t keyLength) {
+    return keyLength == 16 || keyLength == 24 || keyLength == 32;
+}
+
+// Nothing for another key length, and when OpenSSL cannot give the cipher (no provider has it).
 const EVP_CIPHER* cbcCipherFor(std::size_t keyLength) {
     static const EVP_CIPHER* const aes128 = fetchedCipher("AES-128-CBC");
     static const EVP_CIPHER* const aes192 = fetchedCipher("AES-192-CBC");
@@ -45,7 +50,18 @@ ChunkCipher::ChunkCipher(Direction direction, const Bytes& key, const Bytes& iv)
 ChunkCipher::~ChunkCipher() = default;
 
 bool ChunkCipher::acceptsKeyMaterial(const Bytes& key, const Bytes& iv) {
-    return cbcCipherFor(key.size()) != nullptr && iv.size() >= kBlockSize;
+    return !problemWith(key, iv);
+}
+
+std::optional<std::string> ChunkCipher::problemWith(const Bytes& key, const Bytes& iv) {
+    if (!isAesKeyLength(key.size()) || iv.size() < kBlockSize) {
+        return "the key must be 16, 24 or 32 bytes and the IV at least 16";
+    }
+    if (cbcCipherFor(key.size()) == nullptr) {
+        return "OpenSSL cannot provide AES-" + std::to_string(key.size() * 8) +
+               "-CBC (EVP_CIPHER_fetch failed)";
+    }
+    return std::nullopt;
 }
 
 std::optional<std::size_t> ChunkCipher::run(const std::uint8_t* input, std::size_t length,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 struct evp_cipher_ctx_st;
 
@@ -27,8 +28,11 @@ public:
     ChunkCipher(const ChunkCipher&) = delete;
     ChunkCipher& operator=(const ChunkCipher&) = delete;
 
-    /// A key of 16, 24 or 32 bytes and an IV of at least 16 bytes.
+    /// A key of 16, 24 or 32 bytes and an IV of at least 16 bytes, with the cipher for that key
+    /// available from OpenSSL.
     [[nodiscard]] static bool acceptsKeyMaterial(const Bytes& key, const Bytes& iv);
+    /// Why acceptsKeyMaterial says no, in words; nothing when it says yes.
+    [[nodiscard]] static std::optional<std::string> problemWith(const Bytes& key, const Bytes& iv);
 
     /// Runs `length` bytes from `input` through the cipher into `output`, which must hold
     /// length + kBlockSize bytes. Returns the count produced, or nothing when the key material

@@ -1,15 +1,12 @@
 #include "ChunkPipeline.h"
 
 #include "../Key/Encodings.h"
-#include "ChunkWorkers.h"
 #include "InputStream.h"
 #include "OutputStream.h"
 
 #include <algorithm>
 #include <deque>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace corvix {
@@ -18,18 +15,40 @@ namespace {
 
 const char* const kEndedEarly = "input ended early (the file shrank while it was read)";
 
+struct Slot {
+    ChunkBuffers::Lease buffer;
+    CipherJob job;
+    std::uint64_t index = 0;
+};
+
+// The chunks handed to the pool; whatever ends the run, they are waited for before their
+// buffers go.
+struct InFlight {
+    CipherPool& pool;
+    std::deque<Slot*> slots;
+
+    explicit InFlight(CipherPool& owner) : pool(owner) {}
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+    ~InFlight() {
+        for (Slot* slot : slots) {
+            pool.waitFor(slot->job);
+        }
+    }
+};
+
 } // namespace
 
 ChunkPipeline::ChunkPipeline(ChunkCipher::Direction direction, KeyMaterial material,
-                             std::size_t chunkSize)
-    : direction_(direction), material_(std::move(material)), chunkSize_(chunkSize) {}
-
-std::size_t ChunkPipeline::defaultWorkerCount() {
-    return std::max(1U, std::thread::hardware_concurrency());
-}
+                             std::size_t chunkSize, const CipherBackend& backend)
+    : direction_(direction), material_(std::move(material)), chunkSize_(chunkSize),
+      backend_(backend) {}
 
 RunOutcome ChunkPipeline::cipherFailure(std::uint64_t index, std::size_t length) const {
-    if (direction_ == ChunkCipher::Direction::Decrypt && length % ChunkCipher::kBlockSize != 0) {
+    if (direction_ == ChunkCipher::Direction::Encrypt) {
+        return RunOutcome::failed("chunk " + std::to_string(index + 1) + " does not encrypt");
+    }
+    if (length % ChunkCipher::kBlockSize != 0) {
         return RunOutcome::failed("truncated body (it ends inside a 16-byte block)");
     }
     return RunOutcome::failed("chunk " + std::to_string(index + 1) +
@@ -37,26 +56,26 @@ RunOutcome ChunkPipeline::cipherFailure(std::uint64_t index, std::size_t length)
 }
 
 RunOutcome ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStream& output,
-                              const ChunkCallbacks& callbacks, std::size_t workerCount) const {
+                              const ChunkCallbacks& callbacks, CipherPool& pool,
+                              ChunkBuffers& buffers) const {
     const bool fitsOneChunk = total <= chunkSize_;
-    const std::size_t threads = fitsOneChunk ? 0 : workerCount;
-    const std::size_t slotCount = threads == 0 ? 1 : threads + 2;
-    const auto slotSize =
-        static_cast<std::size_t>(std::min<std::uint64_t>(total, chunkSize_)) + ChunkCipher::kBlockSize;
+    const std::size_t slotSize =
+        static_cast<std::size_t>(std::min<std::uint64_t>(total, chunkSize_)) +
+        ChunkCipher::kBlockSize;
 
-    // Every byte of a buffer is read into before it is used, so none is zero-filled first.
-    std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
-    for (std::size_t slot = 0; slot < slotCount; ++slot) {
-        buffers.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(slotSize));
-    }
-    std::vector<ChunkWorkers::Chunk> chunks(slotCount);
-    std::vector<std::size_t> freeSlots;
-    for (std::size_t slot = 0; slot < slotCount; ++slot) {
-        chunks[slot].data = buffers[slot].get();
-        freeSlots.push_back(slot);
-    }
-    std::deque<std::size_t> inFlight;
-    ChunkWorkers workers(threads, direction_, material_.key, material_.iv);
+    std::deque<Slot> slots; // grows at the back only, so the slots never move
+    std::vector<Slot*> freeSlots;
+    const auto addSlot = [&](ChunkBuffers::Lease buffer) {
+        CipherJob job;
+        job.direction = direction_;
+        job.material = &material_;
+        job.backend = &backend_;
+        job.data = buffer.data();
+        job.done = true; // not in the pool
+        slots.push_back({std::move(buffer), job});
+        freeSlots.push_back(&slots.back());
+    };
+    InFlight inFlight(pool);
 
     std::uint64_t bytesRead = 0;
     std::uint64_t bytesDone = 0;
@@ -65,10 +84,17 @@ RunOutcome ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStr
     std::optional<RunOutcome> stopped;
 
     for (;;) {
-        // Read ahead while a buffer is free. The cancellation check comes before the end
-        // check, so a stream that has not yet met its end after the last chunk gives
-        // shouldCancel one more say.
-        while (!readingDone && !stopped && !freeSlots.empty()) {
+        // Read ahead while a buffer is free or can be had at once. The cancellation check
+        // comes before the end check, so a stream that has not yet met its end after the last
+        // chunk gives shouldCancel one more say.
+        while (!readingDone && !stopped) {
+            if (freeSlots.empty() && !slots.empty()) {
+                auto buffer = buffers.tryTake(slotSize);
+                if (!buffer) {
+                    break;
+                }
+                addSlot(std::move(*buffer));
+            }
             if (!input.hasBytesAvailable()) {
                 readingDone = true;
             } else if (callbacks.shouldCancel && callbacks.shouldCancel()) {
@@ -76,43 +102,51 @@ RunOutcome ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStr
             } else if (bytesRead >= total) {
                 readingDone = true;
             } else {
-                const std::size_t slot = freeSlots.back();
-                ChunkWorkers::Chunk& chunk = chunks[slot];
-                chunk.length = static_cast<std::size_t>(std::min<std::uint64_t>(total - bytesRead, chunkSize_));
-                chunk.index = nextIndex++;
-                const std::size_t got = readFully(input, chunk.data, chunk.length);
+                if (slots.empty()) {
+                    // The first chunk waits for memory, holding none.
+                    addSlot(buffers.take(slotSize));
+                }
+                Slot* slot = freeSlots.back();
+                slot->job.length = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(total - bytesRead, chunkSize_));
+                slot->index = nextIndex++;
+                const std::size_t got = readFully(input, slot->job.data, slot->job.length);
                 bytesRead += got;
-                if (got < chunk.length) {
+                if (got < slot->job.length) {
                     stopped = RunOutcome::failed(kEndedEarly);
                 } else {
                     freeSlots.pop_back();
-                    workers.submit(chunk);
-                    inFlight.push_back(slot);
+                    inFlight.slots.push_back(slot);
+                    if (fitsOneChunk) {
+                        pool.runHere(slot->job);
+                    } else {
+                        pool.submit(slot->job);
+                    }
                 }
             }
         }
-        if (inFlight.empty()) {
+        if (inFlight.slots.empty()) {
             break;
         }
 
         // Write the oldest chunk once it is ready; after a stop, the rest only drain.
-        const std::size_t slot = inFlight.front();
-        inFlight.pop_front();
-        ChunkWorkers::Chunk& chunk = chunks[slot];
-        workers.waitUntilDone(chunk);
+        Slot* slot = inFlight.slots.front();
+        pool.waitFor(slot->job);
+        inFlight.slots.pop_front();
         freeSlots.push_back(slot);
         if (stopped) {
             continue;
         }
-        if (!chunk.produced) {
-            stopped = cipherFailure(chunk.index, chunk.length);
+        const CipherJob& job = slot->job;
+        if (!job.produced) {
+            stopped = cipherFailure(slot->index, job.length);
             continue;
         }
-        if (writeFully(output, chunk.data, *chunk.produced) != *chunk.produced) {
+        if (writeFully(output, job.data, *job.produced) != *job.produced) {
             stopped = RunOutcome::failed("write error");
             continue;
         }
-        bytesDone += chunk.length;
+        bytesDone += job.length;
         if (callbacks.onProgress) {
             callbacks.onProgress(bytesDone, total);
         }

@@ -13,8 +13,6 @@ namespace corvix {
 
 namespace {
 
-const char* const kBadKeyMaterial = "the key must be 16, 24 or 32 bytes and the IV at least 16";
-
 RunOutcome cannot(const std::string& what, const std::string& path, const std::error_code& error) {
     return RunOutcome::failed("cannot " + what + " " + path + ": " + error.message());
 }
@@ -37,8 +35,8 @@ RunOutcome explained(RunOutcome outcome, const std::string& srcPath, const FileI
 // Checks the key material and opens the source: the failure to report, or nothing.
 std::optional<RunOutcome> openSource(FileInputStream& input, const std::string& srcPath,
                                      const KeyMaterial& material) {
-    if (!ChunkCipher::acceptsKeyMaterial(material.key, material.iv)) {
-        return RunOutcome::failed(kBadKeyMaterial);
+    if (auto problem = ChunkCipher::problemWith(material.key, material.iv)) {
+        return RunOutcome::failed(*problem);
     }
     if (!input.open()) {
         return cannot("open", srcPath, input.error());
@@ -59,8 +57,7 @@ RunOutcome finish(RunOutcome outcome, AtomicFileWriter& output, const std::strin
 
 } // namespace
 
-std::optional<Bytes> FileCipher::headerLine(std::string_view header,
-                                            const KeyMaterial& material) {
+std::optional<Bytes> FileCipher::headerLine(std::string_view header, const KeyMaterial& material) {
     const Bytes plain = utf8Bytes(header);
     Bytes sealed(plain.size() + ChunkCipher::kBlockSize);
     ChunkCipher cipher(ChunkCipher::Direction::Encrypt, material.key, material.iv);

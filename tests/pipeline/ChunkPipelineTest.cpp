@@ -1,18 +1,16 @@
-// The chunk pipeline must give the same bytes and the same callbacks whatever the number of
-// worker threads. Small chunk sizes make many chunks cheap, so ordering faults show quickly.
+// The chunk pipeline gives the same bytes and the same callbacks whatever the backend, the
+// number of cipher threads and the buffers it may use, with several runs sharing them at once;
+// and it stops where it should. Chunks of 64 bytes make many chunks cheap.
 
 #include "Crypto/ChunkPipeline.h"
 
 #include "Crypto/AESUtils.h"
 #include "Crypto/ByteArrayOutputStream.h"
-#include "Crypto/InputStream.h"
-#include "FailingOutputStream.h"
-#include "Files.h"
+#include "Crypto/FileInputStream.h"
 #include "Key/CorvixKey.h"
-#include "Key/KeyMaterial.h"
+#include "TestKit.h"
 
 #include <algorithm>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -20,163 +18,139 @@ namespace corvix {
 namespace {
 
 using Direction = ChunkCipher::Direction;
-
 constexpr std::size_t kChunk = 64;
+constexpr std::size_t kSealed = kChunk + 16;
 
-// Delivers its bytes in pieces of varying size and reports bytes available until a read has
-// met the end, as a file does.
-class MemoryInputStream final : public InputStream {
-public:
-    explicit MemoryInputStream(Bytes bytes) : bytes_(std::move(bytes)) {}
-
-    bool hasBytesAvailable() const override { return !atEnd_; }
-
-    std::ptrdiff_t read(std::uint8_t* buffer, std::size_t n) override {
-        if (position_ == bytes_.size()) {
-            atEnd_ = true;
-            return 0;
-        }
-        const std::size_t piece = std::min({n, bytes_.size() - position_, 1 + position_ % 37});
-        std::memcpy(buffer, bytes_.data() + position_, piece);
-        position_ += piece;
-        return static_cast<std::ptrdiff_t>(piece);
-    }
-
-private:
-    Bytes bytes_;
-    std::size_t position_ = 0;
-    bool atEnd_ = false;
-};
-
-// The reference: every chunk encrypted on its own by the one-shot operation, one after another.
-Bytes encryptChunkByChunk(const Bytes& plain) {
-    Bytes sealed;
-    for (std::size_t offset = 0; offset < plain.size(); offset += kChunk) {
-        const Bytes chunk = test::slice(plain, offset, kChunk);
-        const Bytes piece = *AESUtils::encryptBytes(chunk, static_cast<std::int64_t>(chunk.size()),
-                                                    CorvixKey::aesKey(), CorvixKey::ivBytes());
-        sealed.insert(sealed.end(), piece.begin(), piece.end());
-    }
-    return sealed;
-}
-
-struct PipelineRun {
-    RunOutcome outcome;
+struct Outcome {
+    RunOutcome run;
     Bytes output;
-    std::vector<std::uint64_t> progress;
-    int cancelQuestions = 0;
-    bool callbacksOnCallingThread = true;
+    std::vector<std::uint64_t> progress; // 0 for a call with another total
+    std::size_t questions = 0;
 };
 
-PipelineRun runPipeline(Direction direction, const Bytes& input, std::size_t chunkSize,
-                        std::size_t workers, int cancelAtQuestion = 0) {
-    PipelineRun run;
-    const auto caller = std::this_thread::get_id();
-    ChunkCallbacks callbacks;
-    callbacks.onProgress = [&](std::uint64_t done, std::uint64_t total) {
-        run.progress.push_back(done);
-        EXPECT_EQ(total, input.size());
-        run.callbacksOnCallingThread &= std::this_thread::get_id() == caller;
-    };
-    callbacks.shouldCancel = [&] {
-        run.callbacksOnCallingThread &= std::this_thread::get_id() == caller;
-        return ++run.cancelQuestions == cancelAtQuestion;
-    };
-    MemoryInputStream in(input);
-    ByteArrayOutputStream out(run.output);
-    const ChunkPipeline pipeline(direction, KeyMaterial::builtIn(), chunkSize);
-    run.outcome = pipeline.run(in, input.size(), out, callbacks, workers);
-    return run;
-}
+// Rows: a backend, and the number of cipher threads and of buffers.
+class Pipeline : public testing::TestWithParam<
+                     std::tuple<const CipherBackend*, std::pair<std::size_t, std::size_t>>> {
+protected:
+    static Bytes head(const Bytes& b, std::size_t n) { return {b.begin(), b.begin() + n}; }
 
-TEST(ChunkPipeline, EveryWorkerCountGivesTheSameBytesAndCallbacks) {
-    const Bytes plain = test::patternBytes(kChunk * 41 + 23, 1);
-    const Bytes expected = encryptChunkByChunk(plain);
-    for (const std::size_t workers : {0, 1, 2, 3, 8}) {
-        SCOPED_TRACE(workers);
-        const PipelineRun encrypted = runPipeline(Direction::Encrypt, plain, kChunk, workers);
-        ASSERT_TRUE(encrypted.outcome.succeeded()) << encrypted.outcome.reason;
-        EXPECT_EQ(encrypted.output, expected);
-        EXPECT_TRUE(encrypted.callbacksOnCallingThread);
-        // One question before each of the 42 chunks and one more once the last is read.
-        EXPECT_EQ(encrypted.cancelQuestions, 43);
-        ASSERT_EQ(encrypted.progress.size(), 42U);
-        for (std::size_t i = 0; i + 1 < encrypted.progress.size(); ++i) {
-            EXPECT_EQ(encrypted.progress[i], (i + 1) * kChunk);
+    // The reference: each chunk encrypted on its own by the one-shot operation.
+    static Bytes chunkByChunk(const Bytes& plain) {
+        Bytes sealed;
+        for (std::size_t at = 0; at < plain.size(); at += kChunk) {
+            const Bytes rest(plain.begin() + at, plain.end());
+            const auto piece =
+                AESUtils::encryptBytes(rest, std::min<std::ptrdiff_t>(kChunk, std::ssize(rest)),
+                                       CorvixKey::aesKey(), CorvixKey::ivBytes());
+            sealed.insert(sealed.end(), piece->begin(), piece->end());
         }
-        EXPECT_EQ(encrypted.progress.back(), plain.size());
+        return sealed;
+    }
 
-        const PipelineRun decrypted =
-            runPipeline(Direction::Decrypt, expected, kChunk + 16, workers);
-        ASSERT_TRUE(decrypted.outcome.succeeded()) << decrypted.outcome.reason;
-        EXPECT_EQ(decrypted.output, plain);
+    // Runs `input`, announced as `total` bytes, through a pipeline of this row into memory or
+    // `sink`; shouldCancel says yes at its `cancelAt`-th question.
+    Outcome run(Direction direction, const Bytes& input, std::uint64_t total,
+                OutputStream* sink = nullptr, std::size_t cancelAt = 0) {
+        Outcome result;
+        // A callback on another thread spoils the record: progress 0, a thousand questions.
+        const auto caller = std::this_thread::get_id();
+        const auto here = [caller] { return std::this_thread::get_id() == caller; };
+        const ChunkCallbacks callbacks{
+            [&](std::uint64_t done, std::uint64_t all) {
+                result.progress.push_back(all == total && here() ? done : 0);
+            },
+            [&] { return (result.questions += here() ? 1 : 1000) == cancelAt; }};
+        const auto path = scratch / std::to_string(std::hash<std::thread::id>{}(caller));
+        test::writeFile(path, input);
+        FileInputStream in(path.string());
+        ByteArrayOutputStream memory(result.output);
+        const ChunkPipeline pipeline(direction, KeyMaterial::builtIn(),
+                                     direction == Direction::Encrypt ? kChunk : kSealed,
+                                     *std::get<0>(GetParam()));
+        EXPECT_TRUE(in.open());
+        result.run = pipeline.run(in, total, sink ? *sink : memory, callbacks, pool, buffers);
+        return result;
+    }
+
+    test::Scratch scratch;
+    CipherPool pool{std::get<1>(GetParam()).first};
+    ChunkBuffers buffers{std::get<1>(GetParam()).second};
+};
+
+// Three runs at once, each both ways: a question before every chunk and one more after the
+// last, and progress after each chunk with the bytes consumed so far.
+TEST_P(Pipeline, GivesTheSameBytesAndCallbacksWhileRunsShareIt) {
+    std::vector<std::jthread> runs;
+    for (std::size_t chunks = 20; chunks <= 60; chunks += 20) {
+        runs.emplace_back([this, chunks] {
+            const Bytes plain = test::pattern(chunks * kChunk + 7, static_cast<unsigned>(chunks));
+            const Bytes sealed = chunkByChunk(plain);
+            for (const auto& [direction, input, piece, output] :
+                 {std::tuple{Direction::Encrypt, &plain, kChunk, &sealed},
+                  {Direction::Decrypt, &sealed, kSealed, &plain}}) {
+                const Outcome result = run(direction, *input, input->size());
+                EXPECT_TRUE(result.run.succeeded()) << result.run.reason;
+                EXPECT_EQ(result.output, *output);
+                EXPECT_EQ(result.questions, chunks + 2);
+                std::vector<std::uint64_t> steps(chunks + 1); // the bytes consumed after each chunk
+                std::ranges::generate(steps, [&, done = std::size_t{0}]() mutable {
+                    return done = std::min(done + piece, input->size());
+                });
+                EXPECT_EQ(result.progress, steps);
+            }
+        });
     }
 }
 
-TEST(ChunkPipeline, CancellationStopsWithinTheChunksInFlight) {
-    const Bytes plain = test::patternBytes(kChunk * 30, 2);
-    const Bytes expected = encryptChunkByChunk(plain);
-    for (const std::size_t workers : {0, 4}) {
-        SCOPED_TRACE(workers);
-        const PipelineRun run = runPipeline(Direction::Encrypt, plain, kChunk, workers, 10);
-        EXPECT_EQ(run.outcome.status, RunOutcome::Status::Cancelled);
-        EXPECT_EQ(run.cancelQuestions, 10);
-        // Whatever was written is a prefix of the full output, and nine chunks at most were read.
-        ASSERT_LE(run.output.size(), 9 * (kChunk + 16));
-        EXPECT_TRUE(std::equal(run.output.begin(), run.output.end(), expected.begin()));
-    }
-}
+TEST_P(Pipeline, StopsWithinTheChunksInFlight) {
+    using enum RunOutcome::Status;
+    const Bytes plain = test::pattern(kChunk * 30, 2);
+    const Bytes sealed = chunkByChunk(plain);
+    // Cancelled at the tenth question: nine chunks at most were read, and what was written is a
+    // prefix of the whole output.
+    const Outcome cancelled = run(Direction::Encrypt, plain, plain.size(), nullptr, 10);
+    EXPECT_TRUE(cancelled.run.status == Cancelled && cancelled.questions == 10);
+    EXPECT_EQ(cancelled.output, head(sealed, std::min(cancelled.output.size(), 9 * kSealed)));
 
-TEST(ChunkPipeline, ADamagedMiddleChunkIsNamedAndNothingAfterItIsWritten) {
-    const Bytes plain = test::patternBytes(kChunk * 12, 4);
-    Bytes sealed = encryptChunkByChunk(plain);
-    sealed[6 * (kChunk + 16) + kChunk + 15] ^= 0x55; // the padding block of the seventh chunk
-    for (const std::size_t workers : {0, 3}) {
-        SCOPED_TRACE(workers);
-        const PipelineRun run = runPipeline(Direction::Decrypt, sealed, kChunk + 16, workers);
-        ASSERT_EQ(run.outcome.status, RunOutcome::Status::Failed);
-        EXPECT_NE(run.outcome.reason.find("chunk 7 "), std::string::npos) << run.outcome.reason;
-        EXPECT_EQ(run.output, Bytes(plain.begin(), plain.begin() + 6 * kChunk));
-    }
-}
+    // A damaged seventh chunk is named, and only the six before it are written.
+    Bytes damaged = sealed;
+    damaged[6 * kSealed + kChunk + 15] ^= 0x55;
+    const Outcome broken = run(Direction::Decrypt, damaged, damaged.size());
+    EXPECT_TRUE(broken.run.reason.starts_with("chunk 7 ")) << broken.run.reason;
+    EXPECT_EQ(broken.output, head(plain, 6 * kChunk));
 
-// The input ends before the size it was given, as a source that shrank does: the run fails
-// instead of writing stale buffer bytes as data, in the only chunk or in a later one.
-TEST(ChunkPipeline, AnInputShorterThanItsSizeFailsInsteadOfWritingStaleBytes) {
+    // An input shorter than its size fails, in the only chunk or a later one, and no stale
+    // buffer bytes are written as data.
     for (const std::size_t size : {kChunk / 2, kChunk * 6}) {
-        const Bytes plain = test::patternBytes(size, 5);
-        for (const std::size_t workers : {0, 2}) {
-            MemoryInputStream in(test::slice(plain, 0, size - 10));
-            Bytes output;
-            ByteArrayOutputStream out(output);
-            const ChunkPipeline pipeline(Direction::Encrypt, KeyMaterial::builtIn(), kChunk);
-            EXPECT_EQ(pipeline.run(in, size, out, {}, workers).status, RunOutcome::Status::Failed);
-            EXPECT_LE(output.size(), (size - 1) / kChunk * (kChunk + 16));
-        }
+        const Outcome shorter = run(Direction::Encrypt, head(plain, size - 10), size);
+        EXPECT_EQ(shorter.run.status, Failed) << size;
+        EXPECT_LE(shorter.output.size(), (size - 1) / kChunk * kSealed);
+    }
+
+    // The failing device stops the run at a chunk's first byte or inside it; the chunk it
+    // could not write gets no progress.
+    for (const std::size_t capacity : {0UL, 3 * kSealed, 3 * kSealed + 5}) {
+        test::FailingOutputStream device(capacity);
+        const Outcome failed = run(Direction::Encrypt, plain, plain.size(), &device);
+        EXPECT_EQ(failed.run.status, Failed);
+        EXPECT_EQ(failed.progress.size(), capacity ? 3U : 0U) << capacity;
     }
 }
 
-// The failing device: the run stops at the first write that fails, whether it fails a chunk's
-// first byte or one inside it, and reports no progress for the chunk it could not write.
-TEST(ChunkPipeline, AFailingWriteStopsTheRun) {
-    const Bytes plain = test::patternBytes(kChunk * 20, 6);
-    for (const std::size_t workers : {0, 2}) {
-        for (const std::size_t capacity :
-             {std::size_t{0}, 3 * (kChunk + 16), 3 * (kChunk + 16) + 5}) {
-            SCOPED_TRACE(capacity);
-            MemoryInputStream in(plain);
-            test::FailingOutputStream out(capacity);
-            int progressCalls = 0;
-            ChunkCallbacks callbacks;
-            callbacks.onProgress = [&](std::uint64_t, std::uint64_t) { ++progressCalls; };
-            const ChunkPipeline pipeline(Direction::Encrypt, KeyMaterial::builtIn(), kChunk);
-            const RunOutcome outcome = pipeline.run(in, plain.size(), out, callbacks, workers);
-            EXPECT_EQ(outcome.status, RunOutcome::Status::Failed);
-            EXPECT_FALSE(outcome.reason.empty());
-            EXPECT_EQ(progressCalls, capacity == 0 ? 0 : 3);
-        }
-    }
+// Every backend: everything on the calling thread; one buffer for all (the runs wait for it);
+// fewer buffers than runs and threads; plenty of both.
+const std::pair<std::size_t, std::size_t> kSharing[] = {{0, 16}, {1, 1}, {3, 2}, {8, 16}};
+
+std::string rowName(const testing::TestParamInfo<Pipeline::ParamType>& info) {
+    const auto& [backend, sharing] = info.param;
+    return std::string(backend->name) + "_" + std::to_string(sharing.first) + "threads_" +
+           std::to_string(sharing.second) + "buffers";
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, Pipeline,
+                         testing::Combine(testing::ValuesIn(CipherBackends::all()),
+                                          testing::ValuesIn(kSharing)),
+                         rowName);
 
 } // namespace
 } // namespace corvix

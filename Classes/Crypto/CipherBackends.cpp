@@ -1,0 +1,54 @@
+#include "CipherBackends.h"
+
+#include <atomic>
+
+namespace corvix {
+
+namespace {
+
+// OpenSSL runs one chunk at a time: CBC encryption is one block after another, so a second
+// chunk gains nothing from sharing a core.
+class OpenSslEngine final : public CipherEngine {
+public:
+    void run(std::span<CipherJob* const> jobs) override {
+        for (CipherJob* job : jobs) {
+            ChunkCipher cipher(job->direction, job->material->key, job->material->iv);
+            job->produced = cipher.run(job->data, job->length, job->data);
+        }
+    }
+};
+
+std::unique_ptr<CipherEngine> makeOpenSslEngine() {
+    return std::make_unique<OpenSslEngine>();
+}
+
+constexpr CipherBackend kOpenSsl{"openssl", 1, &makeOpenSslEngine};
+
+std::vector<const CipherBackend*>& registered() {
+    static std::vector<const CipherBackend*> backends{&kOpenSsl};
+    return backends;
+}
+
+std::atomic<const CipherBackend*> chosenBackend{nullptr};
+
+} // namespace
+
+std::vector<const CipherBackend*> CipherBackends::all() {
+    return registered();
+}
+
+const CipherBackend& CipherBackends::chosen() {
+    const CipherBackend* backend = chosenBackend.load();
+    return backend != nullptr ? *backend : *registered().front();
+}
+
+void CipherBackends::choose(const CipherBackend& backend) {
+    chosenBackend.store(&backend);
+}
+
+bool CipherBackends::add(const CipherBackend& backend) {
+    registered().insert(registered().begin(), &backend);
+    return true;
+}
+
+} // namespace corvix
