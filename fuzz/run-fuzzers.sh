@@ -5,31 +5,17 @@
 # build-fuzz/artifacts/, to be fixed and then added to fuzz/corpus/NAME.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-seconds=${FUZZ_SECONDS:-30}
 build="$PWD/build-fuzz"
-targets=(decrypt_file stream_reader hex base64 round_trip)
-
+trap 'rm -f /dev/shm/corvix-fuzz-*' EXIT
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVIX_FUZZ=ON \
     -DCORVIX_BUILD_GUI=OFF -DCORVIX_BUILD_TESTS=OFF -DCORVIX_BUILD_RUNTIME=OFF > /dev/null
-cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
-
+cmake --build "$build" -j "$(nproc)" --target fuzz_decrypt fuzz_round_trip fuzz_encodings
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-mkdir -p "$build/artifacts" "$build/logs"
-cd "$build"
-for name in "${targets[@]}"; do
-    fuzzer="$build/fuzz/fuzz_$name"
-    seeds="$OLDPWD/fuzz/corpus/$name"
-    work="$build/corpus/$name"
-    log="$build/logs/$name.log"
-    mkdir -p "$work"
-    if ! "$fuzzer" -runs=0 "$seeds" > "$log" 2>&1 ||
-        ! "$fuzzer" -max_total_time="$seconds" -artifact_prefix="$build/artifacts/$name-" \
-            -print_final_stats=1 "$work" "$seeds" >> "$log" 2>&1; then
-        tail -n 60 "$log"
-        echo "fuzz_$name FAILED; the input is in $build/artifacts/" >&2
-        exit 1
-    fi
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-    echo "fuzz_$name: seed corpus replayed, then ${runs:-?} runs in ${seconds} s, no crash"
+for name in decrypt round_trip encodings; do
+    fuzzer="$build/fuzz/fuzz_$name" seeds="fuzz/corpus/$name" log="$build/fuzz/$name.log"
+    mkdir -p "$build/corpus/$name" "$build/artifacts"
+    { "$fuzzer" -runs=0 "$seeds" && "$fuzzer" -max_total_time="${FUZZ_SECONDS:-30}" \
+        -artifact_prefix="$build/artifacts/$name-" "$build/corpus/$name" "$seeds"; } >"$log" 2>&1 ||
+        { tail -n 60 "$log"; echo "fuzz_$name FAILED; the input is in $build/artifacts/" >&2; exit 1; }
+    echo "fuzz_$name: seed corpus replayed, then $(tail -n 1 "$log")"
 done
