@@ -10,12 +10,13 @@ namespace {
 // chunk gains nothing from sharing a core.
 class OpenSslEngine final : public CipherEngine {
 public:
-    void run(std::span<CipherJob* const> jobs) override {
-        for (CipherJob* job : jobs) {
-            ChunkCipher cipher(job->direction, job->material->key, job->material->iv);
-            job->produced = cipher.run(job->data, job->length, job->data);
-        }
+    void start(CipherJob& job, std::vector<CipherJob*>& finished) override {
+        ChunkCipher cipher(job.direction, job.material->key, job.material->iv);
+        job.produced = cipher.run(job.data, job.length, job.data);
+        finished.push_back(&job);
     }
+    void advance(std::vector<CipherJob*>& /*finished*/) override {}
+    [[nodiscard]] std::size_t inProgress() const override { return 0; }
 };
 
 std::unique_ptr<CipherEngine> makeOpenSslEngine() {

@@ -12,7 +12,7 @@ namespace corvix {
 /// A way to run the chunk cipher. Every backend gives the same bytes; they differ in speed.
 struct CipherBackend {
     std::string_view name;
-    /// The chunks one engine runs side by side at full speed.
+    /// The jobs one engine runs side by side at full speed; it takes no more at once.
     std::size_t lanes = 1;
     std::unique_ptr<CipherEngine> (*makeEngine)() = nullptr;
 };

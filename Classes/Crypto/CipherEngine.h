@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
+#include <vector>
 
 namespace corvix {
 
@@ -25,14 +25,20 @@ struct CipherJob {
     bool done = false;
 };
 
-/// Runs jobs through one backend's cipher. An engine keeps its working state between calls and
-/// is used by one thread at a time.
+/// Runs jobs through one backend's cipher, as a stream: jobs go in one by one, and each comes
+/// out finished (with `produced` set) once its cipher work is done, which for a multi-buffer
+/// cipher is after the work of the jobs beside it. An engine keeps its state between calls and
+/// is used by one thread at a time. Jobs may mix directions and key material.
 class CipherEngine {
 public:
     virtual ~CipherEngine() = default;
 
-    /// Runs every job and sets its `produced`; the jobs may mix directions and key material.
-    virtual void run(std::span<CipherJob* const> jobs) = 0;
+    /// Takes a job in; jobs that finish meanwhile, this one or earlier ones, join `finished`.
+    virtual void start(CipherJob& job, std::vector<CipherJob*>& finished) = 0;
+    /// Works on the jobs in progress for a step; those that finish join `finished`.
+    virtual void advance(std::vector<CipherJob*>& finished) = 0;
+    /// The jobs taken in and not finished yet.
+    [[nodiscard]] virtual std::size_t inProgress() const = 0;
 };
 
 } // namespace corvix

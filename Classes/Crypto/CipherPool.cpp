@@ -46,51 +46,88 @@ void CipherPool::submit(CipherJob& job) {
     std::unique_lock lock(mutex_);
     queue_.push_back(&job);
     job.done = false;
-    if (waitingThreads_ == 0 && threads_.size() < threadLimit_ && waitingBatch() > 0) {
+    if (waitingThreads_ == 0 && threads_.size() < threadLimit_ && anotherThreadWouldJoin()) {
         try {
             threads_.emplace_back([this] { work(); });
         } catch (const std::system_error&) {
             // Out of threads: the ones that run will get to the job.
         }
     }
-    if (threads_.empty()) {
-        queue_.pop_back();
-        runBatch(lock, {&job});
+    if (!threads_.empty()) {
+        lock.unlock();
+        // The thread whose engine has room may not be the one a single notice would wake.
+        workQueued_.notify_all();
         return;
     }
+    // No thread (none allowed, or the system gave none): the job runs here.
+    queue_.pop_back();
     lock.unlock();
-    workQueued_.notify_one();
+    runHere(job);
 }
 
 void CipherPool::waitFor(const CipherJob& job) {
     std::unique_lock lock(mutex_);
+    if (job.done) {
+        return;
+    }
+    // A thread holding jobs back for fuller lanes goes on now that one is awaited.
+    ++waiters_;
+    workQueued_.notify_all();
     changed_.wait(lock, [&job] { return job.done; });
+    --waiters_;
 }
 
 void CipherPool::runHere(CipherJob& job) {
+    const CipherBackend& backend = *job.backend;
     std::unique_lock lock(mutex_);
-    if (idleEngines_[job.backend].empty() && madeEngines_[job.backend] >= engineLimit_) {
+    if (idleEngines_[&backend].empty() && madeEngines_[&backend] >= engineLimit_ &&
+        threadLimit_ > 0) {
         lock.unlock();
         submit(job);
         waitFor(job);
         return;
     }
     job.done = false;
-    runBatch(lock, {&job});
+    std::unique_ptr<CipherEngine> engine = takeEngine(lock, backend);
+    lock.unlock();
+    std::vector<CipherJob*> finished;
+    if (engine) {
+        engine->start(job, finished);
+        while (finished.empty()) {
+            engine->advance(finished);
+        }
+    } else {
+        job.produced.reset();
+        finished.push_back(&job);
+    }
+    lock.lock();
+    giveBack(backend, std::move(engine));
+    markDone(finished);
 }
 
-// The jobs at the front of the queue that one thread may take now: those of the front job's
-// backend, up to its lanes; none while another batch runs and less than a whole batch waits.
-std::size_t CipherPool::waitingBatch() const {
+bool CipherPool::anotherThreadWouldJoin() const {
     if (queue_.empty()) {
-        return 0;
+        return false;
     }
     const CipherBackend* backend = queue_.front()->backend;
-    std::size_t count = 0;
-    while (count < queue_.size() && count < backend->lanes && queue_[count]->backend == backend) {
-        ++count;
+    std::size_t waiting = 0;
+    while (waiting < queue_.size() && queue_[waiting]->backend == backend) {
+        ++waiting;
     }
-    return runningBatches_ == 0 || count == backend->lanes ? count : 0;
+    return activeThreads_ == 0 || waiting >= backend->lanes;
+}
+
+CipherJob* CipherPool::takeJob(const CipherBackend* backend, std::size_t inProgress) {
+    const bool mayTake =
+        backend == nullptr
+            ? anotherThreadWouldJoin()
+            : !queue_.empty() && queue_.front()->backend == backend && inProgress < backend->lanes;
+    if (!mayTake) {
+        return nullptr;
+    }
+    CipherJob* next = queue_.front();
+    queue_.pop_front();
+    return next;
 }
 
 std::unique_ptr<CipherEngine> CipherPool::takeEngine(std::unique_lock<std::mutex>& lock,
@@ -109,7 +146,7 @@ std::unique_ptr<CipherEngine> CipherPool::takeEngine(std::unique_lock<std::mutex
             try {
                 engine = backend.makeEngine();
             } catch (const std::bad_alloc&) {
-                // The jobs fail below; the next batch tries again.
+                // Its jobs fail; the next job tries again.
             }
             lock.lock();
             if (!engine) {
@@ -121,44 +158,70 @@ std::unique_ptr<CipherEngine> CipherPool::takeEngine(std::unique_lock<std::mutex
     }
 }
 
-void CipherPool::runBatch(std::unique_lock<std::mutex>& lock, std::vector<CipherJob*> batch) {
-    const CipherBackend& backend = *batch.front()->backend;
-    std::unique_ptr<CipherEngine> engine = takeEngine(lock, backend);
-    lock.unlock();
-    for (CipherJob* job : batch) {
-        job->produced.reset();
-    }
-    if (engine) {
-        engine->run(batch);
-    }
-    lock.lock();
+void CipherPool::giveBack(const CipherBackend& backend, std::unique_ptr<CipherEngine> engine) {
     if (engine) {
         idleEngines_[&backend].push_back(std::move(engine));
+        changed_.notify_all();
     }
-    for (CipherJob* job : batch) {
+}
+
+void CipherPool::markDone(std::vector<CipherJob*>& finished) {
+    for (CipherJob* job : finished) {
         job->done = true;
     }
-    changed_.notify_all();
+    if (!finished.empty()) {
+        finished.clear();
+        changed_.notify_all();
+    }
 }
 
 void CipherPool::work() {
     std::unique_lock lock(mutex_);
+    const CipherBackend* backend = nullptr; // of the engine held, while one is held
+    std::unique_ptr<CipherEngine> engine;
+    std::vector<CipherJob*> finished;
     for (;;) {
-        ++waitingThreads_;
-        workQueued_.wait(lock, [this] { return stopping_ || waitingBatch() > 0; });
-        --waitingThreads_;
-        const std::size_t count = waitingBatch();
-        if (count == 0) {
+        CipherJob* job = takeJob(backend, engine ? engine->inProgress() : 0);
+        if (job != nullptr && backend == nullptr) {
+            backend = job->backend;
+            ++activeThreads_;
+        }
+        if (job != nullptr && !engine) {
+            engine = takeEngine(lock, *backend);
+        }
+        if (job != nullptr && !engine) {
+            job->produced.reset();
+            finished.push_back(job);
+        } else if (job != nullptr) {
+            lock.unlock();
+            engine->start(*job, finished);
+            lock.lock();
+        } else if (engine && engine->inProgress() > 0 &&
+                   (2 * engine->inProgress() >= backend->lanes || waiters_ > 0 || stopping_)) {
+            lock.unlock();
+            engine->advance(finished);
+            lock.lock();
+        } else if (engine && engine->inProgress() > 0) {
+            // Fewer than half the lanes in use and nobody waiting for a result: more jobs are
+            // coming, and running lanes half empty costs as much as running them full.
+            ++waitingThreads_;
+            workQueued_.wait(lock);
+            --waitingThreads_;
+            continue;
+        } else if (backend != nullptr) {
+            giveBack(*backend, std::move(engine));
+            backend = nullptr;
+            --activeThreads_;
+            continue;
+        } else if (stopping_) {
             return;
+        } else {
+            ++waitingThreads_;
+            workQueued_.wait(lock);
+            --waitingThreads_;
+            continue;
         }
-        std::vector<CipherJob*> batch(queue_.begin(), queue_.begin() + static_cast<long>(count));
-        queue_.erase(queue_.begin(), queue_.begin() + static_cast<long>(count));
-        ++runningBatches_;
-        runBatch(lock, std::move(batch));
-        --runningBatches_;
-        if (waitingBatch() > 0) {
-            workQueued_.notify_one();
-        }
+        markDone(finished);
     }
 }
 

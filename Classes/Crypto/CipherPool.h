@@ -15,10 +15,14 @@
 namespace corvix {
 
 /// The threads that run cipher jobs for every run in the process, at most one per core: files
-/// in flight share them instead of each starting threads of its own. A thread takes as many
-/// queued jobs of one backend as that backend runs side by side; a second thread joins in only
-/// when a whole batch is waiting, so that one core fills the lanes of a multi-buffer cipher
-/// before another core is taken from the readers and writers. Threads start when first needed.
+/// in flight share them instead of each starting threads of its own. A thread feeds queued jobs
+/// to an engine of their backend while it has room (sixteen lanes for the multi-buffer cipher,
+/// one for OpenSSL) and hands each job back as soon as it is finished. It runs the engine once
+/// half its lanes are in use, or when a result is awaited: jobs that come meanwhile take the
+/// lanes that free up, so the chunks finish one after another while the readers and writers
+/// work, and the lanes never run mostly empty. Another thread joins in only when nobody is at
+/// work or a whole engine's worth of jobs is waiting, so that one core fills the lanes before
+/// another is taken from the readers and writers. Threads start when first needed.
 class CipherPool {
 public:
     /// With a limit of 0 every job runs on the thread that submits it.
@@ -38,10 +42,16 @@ public:
     void runHere(CipherJob& job);
 
 private:
-    [[nodiscard]] std::size_t waitingBatch() const;
+    /// Whether a thread not at work yet would take the next queued job: when no thread is at
+    /// work, or when a whole engine's worth of jobs is waiting.
+    [[nodiscard]] bool anotherThreadWouldJoin() const;
+    /// The next queued job for a thread whose engine (of `backend`, or none) has `inProgress`
+    /// jobs; nothing when it should not take one.
+    [[nodiscard]] CipherJob* takeJob(const CipherBackend* backend, std::size_t inProgress);
     [[nodiscard]] std::unique_ptr<CipherEngine> takeEngine(std::unique_lock<std::mutex>& lock,
                                                            const CipherBackend& backend);
-    void runBatch(std::unique_lock<std::mutex>& lock, std::vector<CipherJob*> batch);
+    void giveBack(const CipherBackend& backend, std::unique_ptr<CipherEngine> engine);
+    void markDone(std::vector<CipherJob*>& finished);
     void work();
 
     std::size_t threadLimit_;
@@ -53,8 +63,9 @@ private:
     std::deque<CipherJob*> queue_;
     std::map<const CipherBackend*, std::vector<std::unique_ptr<CipherEngine>>> idleEngines_;
     std::map<const CipherBackend*, std::size_t> madeEngines_;
-    std::size_t runningBatches_ = 0;
+    std::size_t activeThreads_ = 0;
     std::size_t waitingThreads_ = 0;
+    std::size_t waiters_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

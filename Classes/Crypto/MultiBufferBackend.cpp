@@ -29,18 +29,61 @@ struct ManagerDeleter {
     void operator()(IMB_MGR* manager) const { free_mb_mgr(manager); }
 };
 
+// Chunks enter free lanes as others finish, so the lanes stay full while chunks keep coming.
 class MultiBufferEngine final : public CipherEngine {
 public:
     MultiBufferEngine() : manager_(alloc_mb_mgr(0)) {
         if (manager_) {
             init_mb_mgr_auto(manager_.get(), nullptr);
         }
+        for (Lane& lane : lanes_) {
+            freeLanes_.push_back(&lane);
+        }
     }
 
-    void run(std::span<CipherJob* const> jobs) override {
-        for (std::size_t first = 0; first < jobs.size(); first += kLanes) {
-            runSideBySide(jobs.subspan(first, std::min(kLanes, jobs.size() - first)));
+    void start(CipherJob& job, std::vector<CipherJob*>& finished) override {
+        // CBC decryption has no chain to wait for, and OpenSSL runs it at full speed. A small
+        // chunk alone would run the lanes with one of sixteen in use, slower than OpenSSL's one
+        // stream (a small file is one such chunk). OpenSSL also stands in when the library could
+        // not set up.
+        const bool alone = inProgress() == 0 && job.length < kLargestPiece;
+        if (job.direction == ChunkCipher::Direction::Decrypt || alone || !manager_ ||
+            freeLanes_.empty()) {
+            ChunkCipher cipher(job.direction, job.material->key, job.material->iv);
+            job.produced = cipher.run(job.data, job.length, job.data);
+            finished.push_back(&job);
+            return;
         }
+        Lane& lane = *freeLanes_.back();
+        freeLanes_.pop_back();
+        lane = Lane{&job};
+        if (!expandKey(lane)) {
+            lane.failed = true;
+            finish(lane, finished);
+            return;
+        }
+        // PKCS#7: 1 to 16 bytes, each holding the count, up to the next whole block.
+        const std::size_t padding = kBlock - job.length % kBlock;
+        std::memset(job.data + job.length, static_cast<int>(padding), padding);
+        lane.paddedLength = job.length + padding;
+        submitPiece(lane, finished);
+        submitContinuations(finished);
+    }
+
+    // Each lane in progress has exactly one piece in the library, so a flush always gives one
+    // back while a lane is in progress.
+    void advance(std::vector<CipherJob*>& finished) override {
+        if (inProgress() == 0) {
+            return;
+        }
+        if (const IMB_JOB* piece = IMB_FLUSH_JOB(manager_.get())) {
+            collect(*piece, finished);
+        }
+        submitContinuations(finished);
+    }
+
+    [[nodiscard]] std::size_t inProgress() const override {
+        return lanes_.size() - freeLanes_.size();
     }
 
 private:
@@ -53,48 +96,6 @@ private:
         alignas(16) std::array<std::uint8_t, kExpandedKeySize> encryptionKeys{};
         alignas(16) std::array<std::uint8_t, kExpandedKeySize> decryptionKeys{};
     };
-
-    void runSideBySide(std::span<CipherJob* const> jobs) {
-        ready_.clear();
-        std::size_t used = 0;
-        for (CipherJob* job : jobs) {
-            if (job->direction == ChunkCipher::Direction::Decrypt || !manager_) {
-                // CBC decryption has no chain to wait for, and OpenSSL runs it at full speed;
-                // OpenSSL also stands in when the library could not set up.
-                ChunkCipher cipher(job->direction, job->material->key, job->material->iv);
-                job->produced = cipher.run(job->data, job->length, job->data);
-                continue;
-            }
-            Lane& lane = lanes_[used++];
-            lane = Lane{job};
-            if (expandKey(lane)) {
-                // PKCS#7: 1 to 16 bytes, each holding the count, up to the next whole block.
-                const std::size_t padding = kBlock - job->length % kBlock;
-                std::memset(job->data + job->length, static_cast<int>(padding), padding);
-                lane.paddedLength = job->length + padding;
-                ready_.push_back(&lane);
-            } else {
-                lane.failed = true;
-            }
-        }
-        for (;;) {
-            while (!ready_.empty()) {
-                Lane* lane = ready_.back();
-                ready_.pop_back();
-                submitPiece(*lane);
-            }
-            IMB_JOB* finished = IMB_FLUSH_JOB(manager_.get());
-            if (finished == nullptr) {
-                break;
-            }
-            collect(*finished);
-        }
-        for (std::size_t i = 0; i < used; ++i) {
-            Lane& lane = lanes_[i];
-            lane.job->produced =
-                lane.failed ? std::nullopt : std::optional<std::size_t>(lane.paddedLength);
-        }
-    }
 
     bool expandKey(Lane& lane) {
         const KeyMaterial& material = *lane.job->material;
@@ -118,7 +119,7 @@ private:
         }
     }
 
-    void submitPiece(Lane& lane) {
+    void submitPiece(Lane& lane, std::vector<CipherJob*>& finished) {
         IMB_JOB* job = IMB_GET_NEXT_JOB(manager_.get());
         std::uint8_t* piece = lane.job->data + lane.offset;
         const std::size_t length = std::min(kLargestPiece, lane.paddedLength - lane.offset);
@@ -139,26 +140,47 @@ private:
         job->iv_len_in_bytes = kBlock;
         job->user_data = &lane;
         lane.offset += length;
-        // A returned job stops being valid at the next IMB_GET_NEXT_JOB, so the lanes it frees
-        // are only noted here and submitted afterwards.
-        for (IMB_JOB* finished = IMB_SUBMIT_JOB(manager_.get()); finished != nullptr;
-             finished = IMB_GET_COMPLETED_JOB(manager_.get())) {
-            collect(*finished);
+        for (const IMB_JOB* done = IMB_SUBMIT_JOB(manager_.get()); done != nullptr;
+             done = IMB_GET_COMPLETED_JOB(manager_.get())) {
+            collect(*done, finished);
         }
     }
 
-    void collect(const IMB_JOB& finished) {
-        Lane& lane = *static_cast<Lane*>(finished.user_data);
-        if (finished.status != IMB_STATUS_COMPLETED) {
+    // A returned piece stops being valid at the next IMB_GET_NEXT_JOB, so the lane it frees is
+    // only noted here and its next piece submitted afterwards.
+    void collect(const IMB_JOB& piece, std::vector<CipherJob*>& finished) {
+        Lane& lane = *static_cast<Lane*>(piece.user_data);
+        if (piece.status != IMB_STATUS_COMPLETED) {
             lane.failed = true;
+            finish(lane, finished);
         } else if (lane.offset < lane.paddedLength) {
-            ready_.push_back(&lane);
+            continuing_.push_back(&lane);
+        } else {
+            finish(lane, finished);
         }
+    }
+
+    // While the lanes are full, each piece submitted runs the lanes until another is done; this
+    // goes on until a chunk is finished and leaves a lane empty.
+    void submitContinuations(std::vector<CipherJob*>& finished) {
+        while (!continuing_.empty()) {
+            Lane& lane = *continuing_.back();
+            continuing_.pop_back();
+            submitPiece(lane, finished);
+        }
+    }
+
+    void finish(Lane& lane, std::vector<CipherJob*>& finished) {
+        lane.job->produced =
+            lane.failed ? std::nullopt : std::optional<std::size_t>(lane.paddedLength);
+        finished.push_back(lane.job);
+        freeLanes_.push_back(&lane);
     }
 
     std::unique_ptr<IMB_MGR, ManagerDeleter> manager_;
     std::array<Lane, kLanes> lanes_;
-    std::vector<Lane*> ready_;
+    std::vector<Lane*> freeLanes_;
+    std::vector<Lane*> continuing_;
 };
 
 std::unique_ptr<CipherEngine> makeEngine() {
