@@ -47,6 +47,7 @@ ratio() { echo "scale=2; $1 / $2" | bc -l; }
 row() { printf '  %-44s %8s s\n' "$1" "$2"; }
 
 echo "machine: $cores cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
+echo "chunk encryption: $(sed -n 's/^CORVIX_ENCRYPTION_BACKEND:INTERNAL=//p' "$OLDPWD/build-bench/CMakeCache.txt")"
 echo "work folder: $work; $runs runs each, medians"
 echo
 
@@ -54,10 +55,7 @@ head -c $((size_mib * 1048576)) /dev/urandom >big
 "$cli" encrypt big >/dev/null
 mkdir -p out dec
 
-rate_k=$(openssl speed -evp aes-256-cbc -bytes 1048576 -seconds 2 2>/dev/null | awk '/^(aes|AES)-256-(cbc|CBC)/ {print $NF}' | tr -d k)
-cipher_limit=$(echo "$size_mib * 1048576 / ($cores * $rate_k * 1000)" | bc -l)
 dd_copy=$(median_seconds "rm -f out/copy" "dd if=big of=out/copy bs=1M status=none")
-limit=$(echo "if ($dd_copy > $cipher_limit) $dd_copy else $cipher_limit" | bc -l)
 
 echo "1. encrypt ${size_mib} MiB"
 enc=$(median_seconds "rm -f out/big.enc" "$cli encrypt -o out big")
@@ -65,10 +63,8 @@ ossl_enc=$(median_seconds "rm -f out/big.ossl" "openssl enc -aes-256-cbc -K $key
 row "corvix-cli encrypt" "$enc"
 row "openssl enc -aes-256-cbc" "$ossl_enc"
 row "dd bs=1M copy" "$dd_copy"
-row "cipher limit (size / ($cores x $(echo "$rate_k/1000000" | bc -l | xargs printf '%.2f') GB/s))" "$(printf '%.3f' "$cipher_limit")"
-row "L = max(copy, cipher limit)" "$(printf '%.3f' "$limit")"
-echo "  corvix / L = $(ratio "$enc" "$limit")   (goal <= 1.3)"
-echo "  corvix / openssl = $(ratio "$enc" "$ossl_enc")   (goal <= 0.6)"
+echo "  corvix / dd = $(ratio "$enc" "$dd_copy")   (goal <= 1.25)"
+echo "  corvix / openssl = $(ratio "$enc" "$ossl_enc")   (goal <= 0.2)"
 echo
 
 echo "2. decrypt ${size_mib} MiB"
@@ -79,8 +75,8 @@ cmp -s big dec/big || { echo "decrypted file differs from the source" >&2; exit 
 row "corvix-cli decrypt" "$dec"
 row "openssl enc -d -aes-256-cbc" "$ossl_dec"
 row "dd bs=1M copy" "$dd_enc"
-echo "  corvix / dd = $(ratio "$dec" "$dd_enc")   (goal <= 1.5)"
-echo "  corvix / openssl = $(ratio "$dec" "$ossl_dec")   (goal <= 0.9)"
+echo "  corvix / dd = $(ratio "$dec" "$dd_enc")   (goal <= 1.3)"
+echo "  corvix / openssl = $(ratio "$dec" "$ossl_dec")"
 echo
 rm -f out/* dec/*
 
@@ -95,18 +91,41 @@ echo "  corvix / cp = $(ratio "$small_enc" "$small_cp")   (goal <= 2)"
 echo
 rm -rf small small-out small-cp
 
-echo "4. peak resident memory of corvix-cli encrypt"
-peak() { /usr/bin/time -f %M "$cli" encrypt -o out "$1" 2>&1 >/dev/null | tail -1; }
+echo "4. peak resident memory and threads of corvix-cli encrypt"
+# peak ARGS...: runs corvix-cli encrypt ARGS; prints its peak resident KiB and, sampled from
+# /proc while it runs, its peak thread count.
+peak() {
+    /usr/bin/time -f %M -o rss "$cli" encrypt "$@" >/dev/null &
+    local timer=$! pid="" threads=0 count
+    while kill -0 "$timer" 2>/dev/null; do
+        pid=${pid:-$(pgrep -P "$timer" || true)}
+        count=$(awk '/^Threads:/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
+        ((count > threads)) && threads=$count
+        sleep 0.01
+    done
+    wait "$timer"
+    echo "$(tail -1 rss) $threads"
+}
+memory_row() {
+    read -r kib threads <<<"$2"
+    printf '  %-44s %8s MiB  %4s threads\n' "$1" "$(echo "scale=1; $kib / 1024" | bc)" "$threads"
+}
 rm -f out/big.enc
-peak_1=$(peak big)
+memory_row "${size_mib} MiB file" "$(peak -o out big)"
 rm -f out/big.enc big.enc
 truncate -s 4G huge
-peak_4=$(peak huge)
+memory_row "4 GiB file" "$(peak -o out huge)"
 rm -f huge out/huge.enc
-printf '  %-44s %8s MiB\n' "${size_mib} MiB file" "$(echo "scale=1; $peak_1 / 1024" | bc)"
-printf '  %-44s %8s MiB\n' "4 GiB file" "$(echo "scale=1; $peak_4 / 1024" | bc)"
-echo "  (goal < 32 MiB for both)"
+mkdir -p many
+for ((i = 0; i < 64; i++)); do head -c 20000000 /dev/urandom >"many/f$i"; done
+for jobs in 1 2 64; do
+    rm -rf many-out
+    memory_row "64 files of 20 MB, -j $jobs" "$(peak -j "$jobs" -o many-out many/*)"
+done
+rm -rf many many-out
+echo "  (goal < 32 MiB for each)"
 echo
 
-echo "5. byte-array wrappers against a bare EVP call (1 MiB)"
+echo "5. the cipher alone: byte-array wrappers against a bare EVP call (1 MiB), and 16 chunks"
+echo "   of 1 MiB through each backend (and the multi-buffer library's own CBC decryption)"
 "$OLDPWD/build-bench/bench/cipher_bench" --benchmark_min_time=0.5 2>/dev/null | grep -E '^BM_'
