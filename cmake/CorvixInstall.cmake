@@ -5,7 +5,9 @@
 #   lib/cmake/Corvix/         the package: find_package(Corvix) gives Corvix::core and
 #                             Corvix::runtime (components "core" and "runtime"), Corvix::cli
 #                             and corvix_encrypt_assets() (CorvixAssets.cmake)
-# Everything here belongs to the install component Corvix_Development.
+# Everything here belongs to the install component Corvix_Development. The multi-buffer backend
+# (corvix_multibuffer) is linked into the programs only and not installed, so the package carries
+# no dependency on its library.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

@@ -32,8 +32,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "application C++ libraries (with a CMake package) that read them back.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# The programs' library dependencies come from dpkg-shlibdeps; building an app against the
-# package also needs the development files of OpenSSL and Qt.
+# The programs' library dependencies come from dpkg-shlibdeps (among them libipsec-mb1 when they
+# were built with the multi-buffer library); building an app against the package also needs the
+# development files of OpenSSL and Qt, not that library, which no installed library links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libssl-dev, qt6-base-dev")
 set(CPACK_STRIP_FILES ON)

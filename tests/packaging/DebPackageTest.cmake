@@ -1,7 +1,8 @@
 # Packs the build folder into a .deb with cpack and checks what the package holds and needs:
 # the programs, the menu entry (valid for desktop-file-validate), the icon (well-formed XML),
-# the libraries and the CMake package.
-#   -D BUILD_DIR=  -D WORK_DIR=  -D CPACK=  -D WITH_WINDOW=ON|OFF
+# the libraries and the CMake package. The package depends on Intel's multi-buffer library exactly
+# when the programs were built with it.
+#   -D BUILD_DIR=  -D WORK_DIR=  -D CPACK=  -D WITH_WINDOW=ON|OFF  -D WITH_IPSEC_MB=ON|OFF
 cmake_minimum_required(VERSION 3.24)
 file(REMOVE_RECURSE "${WORK_DIR}")
 
@@ -44,6 +45,11 @@ foreach(package IN LISTS needs)
         message(FATAL_ERROR "the package does not depend on ${package}: ${depends}")
     endif()
 endforeach()
+if(WITH_IPSEC_MB AND NOT depends MATCHES "libipsec-mb1")
+    message(FATAL_ERROR "the programs use the multi-buffer library, the package does not need it")
+elseif(NOT WITH_IPSEC_MB AND depends MATCHES "libipsec-mb")
+    message(FATAL_ERROR "the package needs the multi-buffer library, no program uses it")
+endif()
 
 if(WITH_WINDOW)
     run(out dpkg-deb --extract "${debs}" "${WORK_DIR}/root")
