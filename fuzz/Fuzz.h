@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Crypto/AESUtils.h"
+#include "Key/KeyMaterial.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -10,7 +10,7 @@
 
 namespace corvix {
 
-class CipherBackend;
+struct CipherBackend;
 
 /// One chunk to run through the cipher on its own, in place: AES-CBC from the key material's
 /// IV, with PKCS#7 padding, exactly as ChunkCipher does for one message.
