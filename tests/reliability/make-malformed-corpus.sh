@@ -84,6 +84,7 @@ printf 'a text file with Windows line ends\r\nis not an encrypted file\r\n' > 28
 { head -c 65535 /dev/zero | tr '\0' A; cat "$CR" "$E"; } > 31-cr-at-byte-65535.enc
 { head -c 65536 /dev/zero | tr '\0' A; cat "$CR" "$E"; } > 32-cr-at-byte-65536.enc
 { cat "$H"; printf '\n'; cat "$CR" "$E"; } > 33-lf-before-cr.enc
+{ printf 'quorvetx' | enc | base64 -w0; cat "$CR" "$E"; } > 34-header-other-text.enc
 
 # The independent answer for every file whose body openssl decrypts.
 for file in *.enc; do
