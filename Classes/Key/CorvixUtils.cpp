@@ -27,14 +27,14 @@ namespace {
 std::atomic<bool> keyDerived{false};
 std::atomic<bool> ivDerived{false};
 
-struct KeyMaterial {
+struct BuiltInKeyMaterial {
     const Bytes& key;
     const Bytes& iv;
 };
 
 // The key first, then the IV, in that order on every path (argument evaluation order would
 // leave it open).
-KeyMaterial keyMaterial() {
+BuiltInKeyMaterial keyMaterial() {
     const Bytes& key = CorvixUtils::key();
     const Bytes& iv = CorvixUtils::iv();
     return {key, iv};
@@ -143,16 +143,7 @@ std::optional<std::string> CorvixUtils::decryptText(std::string_view base64) {
 
 std::optional<std::string> CorvixUtils::encryptText(std::string_view text) {
     const auto [key, iv] = keyMaterial();
-    const Bytes plain = utf8Bytes(text);
-    if (!utf8Text(plain)) {
-        return std::nullopt;
-    }
-    const auto sealed =
-        AESUtils::encryptBytes(plain, static_cast<std::int64_t>(plain.size()), key, iv);
-    if (!sealed) {
-        return std::nullopt;
-    }
-    return utf8Text(base64Bytes(*sealed));
+    return encryptText(text, KeyMaterial{key, iv});
 }
 
 std::string CorvixUtils::resourceDirectory() {
@@ -196,6 +187,49 @@ std::optional<std::string> CorvixUtils::resourcePath(std::string_view name) {
         return std::nullopt;
     }
     return file.string();
+}
+
+std::optional<std::string> CorvixUtils::decryptFileText(const std::string& path,
+                                                        const KeyMaterial& material) {
+    const auto plain = AESUtils::decryptFileToBytes(path, material);
+    return plain ? utf8Text(*plain) : std::nullopt;
+}
+
+std::optional<QImage> CorvixUtils::decryptFileImage(const std::string& path,
+                                                    const KeyMaterial& material) {
+    const auto plain = AESUtils::decryptFileToBytes(path, material);
+    return plain ? imageFrom(*plain) : std::nullopt;
+}
+
+std::optional<std::string> CorvixUtils::decryptResourceText(std::string_view name,
+                                                            const KeyMaterial& material) {
+    const auto path = resourcePath(name);
+    return path ? decryptFileText(*path, material) : std::nullopt;
+}
+
+std::optional<QImage> CorvixUtils::decryptResourceImage(std::string_view name,
+                                                        const KeyMaterial& material) {
+    const auto path = resourcePath(name);
+    return path ? decryptFileImage(*path, material) : std::nullopt;
+}
+
+std::optional<std::string> CorvixUtils::decryptText(std::string_view base64,
+                                                    const KeyMaterial& material) {
+    return AESUtils::decryptString(base64, material.key, material.iv);
+}
+
+std::optional<std::string> CorvixUtils::encryptText(std::string_view text,
+                                                    const KeyMaterial& material) {
+    const Bytes plain = utf8Bytes(text);
+    if (!utf8Text(plain)) {
+        return std::nullopt;
+    }
+    const auto sealed = AESUtils::encryptBytes(plain, static_cast<std::int64_t>(plain.size()),
+                                               material.key, material.iv);
+    if (!sealed) {
+        return std::nullopt;
+    }
+    return utf8Text(base64Bytes(*sealed));
 }
 
 } // namespace corvix
