@@ -2,8 +2,7 @@
 
 #include "CommandLine.h"
 #include "Key/CorvixKey.h"
-#include "Key/Encodings.h"
-#include "Key/KeyMaterial.h"
+#include "KeyCommands.h"
 #include "ProgressBar.h"
 #include "ResultReporter.h"
 #include "StopSignal.h"
@@ -25,12 +24,12 @@ constexpr int kSomeFailed = 1;
 constexpr int kBadUsage = 2;
 constexpr int kInterrupted = 130;
 
-int runTasks(const Options& options) {
+int runTasks(const Options& options, corvix::KeyMaterial material) {
     StopSignal::install();
     const std::vector<FileTask> tasks = TaskPlanner(options).plan();
 
     RunSettings settings;
-    settings.material = corvix::KeyMaterial::builtIn();
+    settings.material = std::move(material);
     settings.headerText = "quorveth";
     settings.existingOutput = options.existingOutput;
     settings.shouldStop = &StopSignal::requested;
@@ -73,11 +72,18 @@ int main(int argc, char** argv) {
         std::cout << "corvix-cli " << CORVIX_VERSION << "\n"
                   << "key fingerprint: " << corvix::CorvixKey::fingerprint() << "\n";
         return kAllSucceeded;
-    case Command::Key:
-        std::cout << "key:" << corvix::CorvixKey::aesKeyHex() << "\n"
-                  << "iv:" << corvix::hexText(corvix::CorvixKey::ivBytes()) << "\n";
-        return kAllSucceeded;
+    case Command::Keygen:
+        return KeyCommands::generate(*options.keyFile) ? kAllSucceeded : kSomeFailed;
     default:
-        return runTasks(options);
+        break;
     }
+    auto material = KeyCommands::material(options);
+    if (!material) {
+        return kBadUsage;
+    }
+    if (options.command == Command::Key) {
+        return KeyCommands::print(*material, options.keyFile.has_value()) ? kAllSucceeded
+                                                                          : kSomeFailed;
+    }
+    return runTasks(options, std::move(*material));
 }
