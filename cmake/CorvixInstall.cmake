@@ -4,7 +4,8 @@
 #   include/corvix/{Crypto,Key}/*.h
 #   lib/cmake/Corvix/         the package: find_package(Corvix) gives Corvix::core and
 #                             Corvix::runtime (components "core" and "runtime"), Corvix::cli
-#                             and corvix_encrypt_assets() (CorvixAssets.cmake)
+#                             and corvix_encrypt_assets() (CorvixAssets.cmake, with
+#                             CorvixKeySource.cmake for its KEY_FILE)
 # Everything here belongs to the install component Corvix_Development.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -49,5 +50,6 @@ write_basic_package_version_file("${PROJECT_BINARY_DIR}/CorvixConfigVersion.cmak
 )
 install(FILES "${PROJECT_BINARY_DIR}/CorvixConfig.cmake"
     "${PROJECT_BINARY_DIR}/CorvixConfigVersion.cmake" "${CMAKE_CURRENT_LIST_DIR}/CorvixAssets.cmake"
+    "${CMAKE_CURRENT_LIST_DIR}/CorvixKeySource.cmake"
     DESTINATION "${CORVIX_INSTALL_CMAKEDIR}" COMPONENT Corvix_Development
 )
