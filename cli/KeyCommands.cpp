@@ -73,7 +73,11 @@ bool KeyCommands::print(const KeyMaterial& material, bool withFingerprint) {
     if (withFingerprint) {
         std::cout << "key fingerprint: " << material.fingerprint() << "\n";
     }
-    return static_cast<bool>(std::cout.flush());
+    if (!std::cout.flush()) {
+        std::cerr << "corvix-cli: cannot write to standard output\n";
+        return false;
+    }
+    return true;
 }
 
 bool KeyCommands::generate(const std::string& path) {
