@@ -110,3 +110,14 @@ echo
 
 echo "5. byte-array wrappers against a bare EVP call (1 MiB)"
 "$OLDPWD/build-bench/bench/cipher_bench" --benchmark_min_time=0.5 2>/dev/null | grep -E '^BM_'
+
+echo
+echo "6. the window encrypting ${size_mib} MiB through its button (offscreen, progress shown)"
+# The window needs its own build: the one above leaves the GUI out.
+repo=$(dirname "$(dirname "$(dirname "$cli")")")
+cmake -S "$repo" -B "$repo/build-bench-gui" -DCMAKE_BUILD_TYPE=Release -DCORVIX_BUILD_TESTS=OFF \
+    -DCORVIX_BUILD_BENCH=ON >/dev/null
+cmake --build "$repo/build-bench-gui" -j "$cores" --target window_gap >/dev/null
+# Its standard output also carries the screen's own lines; the figures start with two spaces.
+QT_QPA_PLATFORM=offscreen "$repo/build-bench-gui/bench/window_gap" "$size_mib" "$work" 2>/dev/null |
+    grep '^  '
