@@ -18,6 +18,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -329,8 +330,15 @@ void MainController::encryptFiles(QPromise<QStringList>& promise, const QList<QU
         const ChunkCallbacks callbacks{
             [&](std::uint64_t done, std::uint64_t) { progress(i, bytesBefore + done); },
             [&promise] { return promise.isCanceled(); }};
-        const RunOutcome outcome = FileCipher::encrypt(nativePath(srcPath), nativePath(dstPath),
-                                                       kHeaderText, material, callbacks);
+        RunOutcome outcome;
+        // An exception would end the program when the result reaches the window; it fails the
+        // file instead, like any other fault.
+        try {
+            outcome = FileCipher::encrypt(nativePath(srcPath), nativePath(dstPath), kHeaderText,
+                                          material, callbacks);
+        } catch (const std::exception& error) {
+            outcome = RunOutcome::failed(error.what());
+        }
         // A cancellation only happens when the screen goes away; it is no failure.
         if (outcome.status == RunOutcome::Status::Failed) {
             print(QStringLiteral("failed:") + srcPath + QStringLiteral(": ") +
@@ -351,6 +359,8 @@ void MainController::onEncryptProgress(const QString& progress) {
 
 void MainController::onEncryptFinished() {
     encrypting_ = false;
+    // A job has no result only when it never ran or threw between files (memory ran out);
+    // result() would throw the exception again here, on the window's thread.
     const QStringList failures = job_.future().resultCount() > 0 ? job_.result() : QStringList();
     labMessage_->setPlainText(
         failures.isEmpty() ? QStringLiteral("加密完成")
