@@ -7,7 +7,8 @@ namespace corvix::cli {
 
 namespace fs = std::filesystem;
 
-OutputFolder::OutputFolder(std::string root) : root_(std::move(root)) {}
+OutputFolder::OutputFolder(std::string root, bool shared)
+    : root_(std::move(root)), opened_(shared ? std::make_shared<Opened>() : nullptr) {}
 
 std::string OutputFolder::pathOf(const std::string& relative) const {
     return joined(root_, relative);
@@ -37,24 +38,20 @@ std::variant<OpenFolder, std::string> OutputFolder::prepare(const std::string& r
     if (!isPlainRelative(relative)) {
         return "output name " + relativeText + " would leave " + root_;
     }
-    std::call_once(opened_->once, [this] {
-        // The root is the user's own choice, so a link there is followed.
-        const fs::path base = root_.empty() ? fs::path(".") : fs::path(root_);
-        std::error_code error;
-        fs::create_directories(base, error);
-        if (!error) {
-            opened_->folder = OpenFolder::open(base, error);
-        }
-        if (error) {
-            opened_->problem = "cannot make the folder " + base.string() + ": " + error.message();
-        }
-    });
-    if (!opened_->problem.empty()) {
-        return opened_->problem;
+    std::variant<OpenFolder, std::string> fresh;
+    if (opened_) {
+        std::call_once(opened_->once, [this] { opened_->root = openRoot(); });
+    } else {
+        fresh = openRoot();
+    }
+    const auto& root = opened_ ? opened_->root : fresh;
+    if (const auto* problem = std::get_if<std::string>(&root)) {
+        return *problem;
     }
     std::error_code error;
     fs::path failedAt;
-    OpenFolder folder = opened_->folder.openBeneath(relative.parent_path(), true, error, &failedAt);
+    OpenFolder folder =
+        std::get<OpenFolder>(root).openBeneath(relative.parent_path(), true, error, &failedAt);
     if (!error) {
         return folder;
     }
@@ -66,6 +63,18 @@ std::variant<OpenFolder, std::string> OutputFolder::prepare(const std::string& r
         return at + " is in the way and is not a folder";
     }
     return "cannot make the folder " + at + ": " + error.message();
+}
+
+std::variant<OpenFolder, std::string> OutputFolder::openRoot() const {
+    // The root is the user's own choice, so a link there is followed.
+    const fs::path base = root_.empty() ? fs::path(".") : fs::path(root_);
+    std::error_code error;
+    fs::create_directories(base, error);
+    OpenFolder folder = error ? OpenFolder() : OpenFolder::open(base, error);
+    if (error) {
+        return "cannot make the folder " + base.string() + ": " + error.message();
+    }
+    return folder;
 }
 
 } // namespace corvix::cli

@@ -10,14 +10,16 @@
 
 namespace corvix::cli {
 
-/// The folder that outputs are written under. It is made and opened once, on first use, and
-/// every output is then reached from that open folder one name at a time: plain names only (no
-/// "..", ".", root or empty part), and a folder on the way that is a symbolic link is refused
-/// rather than followed, so nothing lands outside the folder even while the tree changes.
+/// The folder that outputs are written under. It is made (where missing) and opened, and every
+/// output is then reached from that open folder one name at a time: plain names only (no "..",
+/// ".", root or empty part), and a folder on the way that is a symbolic link is refused rather
+/// than followed, so nothing lands outside the folder even while the tree changes.
 class OutputFolder {
 public:
-    /// An empty root stands for the current folder.
-    explicit OutputFolder(std::string root);
+    /// An empty root stands for the current folder. A folder that every output of a run shares
+    /// (-o DIR) is opened once, on first use, and held open; the folder of one input's output is
+    /// opened for that output alone, so a run over many files does not hold a descriptor each.
+    OutputFolder(std::string root, bool shared);
 
     /// Where the output `relative` is shown to be.
     [[nodiscard]] std::string pathOf(const std::string& relative) const;
@@ -32,15 +34,17 @@ public:
     [[nodiscard]] std::variant<OpenFolder, std::string> prepare(const std::string& relative) const;
 
 private:
-    /// The root, opened by the first task that needs it and shared by every copy.
+    /// A shared root, opened by the first task that needs it; every copy sees it.
     struct Opened {
         std::once_flag once;
-        OpenFolder folder;
-        std::string problem;
+        std::variant<OpenFolder, std::string> root;
     };
 
+    /// The root, freshly opened (and made where missing); or the reason it cannot be had.
+    [[nodiscard]] std::variant<OpenFolder, std::string> openRoot() const;
+
     std::string root_;
-    std::shared_ptr<Opened> opened_ = std::make_shared<Opened>();
+    std::shared_ptr<Opened> opened_;
 };
 
 } // namespace corvix::cli

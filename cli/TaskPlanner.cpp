@@ -84,7 +84,7 @@ void settleSharedOutputs(std::vector<FileTask>& tasks) {
 TaskPlanner::TaskPlanner(const Options& options)
     : action_(actionFor(options.command)), options_(options) {
     if (options.outputFolder) {
-        output_.emplace(*options.outputFolder);
+        output_.emplace(*options.outputFolder, true);
         struct stat info {};
         if (::stat(options.outputFolder->c_str(), &info) == 0) {
             outputStatus_ = info;
@@ -130,7 +130,8 @@ void TaskPlanner::addArgument(const std::string& input, std::vector<FileTask>& t
         return;
     }
     addFile(InputFile{input, nullptr, {}, info},
-            output_.value_or(OutputFolder(fs::path(input).parent_path().string())), {}, tasks);
+            output_.value_or(OutputFolder(fs::path(input).parent_path().string(), false)), {},
+            tasks);
 }
 
 void TaskPlanner::addTree(const Walk& walk, const OpenFolder& folder, std::string& relative,
@@ -176,7 +177,8 @@ void TaskPlanner::addTree(const Walk& walk, const OpenFolder& folder, std::strin
             tasks.emplace_back(shown(), TaskResult::skipped("not a regular file"));
         } else {
             addFile(InputFile{shown(), walk.top, relative, info},
-                    output_.value_or(OutputFolder({})), relative.substr(0, folderLength), tasks);
+                    output_.value_or(OutputFolder({}, false)), relative.substr(0, folderLength),
+                    tasks);
         }
     }
     relative.resize(folderLength);

@@ -1,5 +1,6 @@
 // corvix-cli as a build script runs it. Most cases are rows of tests/data/cli/scenarios.json,
 // each run in a fresh scratch folder:
+//   "prefix"   a command that runs corvix-cli (prlimit), if any;
 //   "args"     the arguments after the program name;
 //   "before"   the files made first, path -> content: "enc:TEXT" is TEXT encrypted,
 //              "pattern:N" N pattern bytes, "link:TARGET" a link, "fifo:" a FIFO, and a
@@ -54,7 +55,7 @@ void make(const fs::path& path, std::string content) {
                 .succeeded());
         fs::remove(path.string() + ".plain");
     } else {
-        writeFile(path, content);
+        writeFile(path, expanded(content));
     }
     if (old) {
         fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
@@ -89,8 +90,9 @@ TEST_P(CliScenario, ExitsWritesAndPrintsAsExpected) {
         make(scratch / path, content);
         expected.insert(path);
     }
-    std::vector<std::string> command = row.at("args");
-    command.insert(command.begin(), kCli);
+    std::vector<std::string> command = row.value("prefix", std::vector<std::string>{});
+    command.push_back(kCli);
+    command.insert(command.end(), row.at("args").begin(), row.at("args").end());
     const Exit ran = run(command, scratch.path());
     EXPECT_EQ(ran.code, row.at("exit").get<int>()) << ran.err;
 

@@ -1,8 +1,8 @@
-// Faults from outside, through the library and corvix-cli: a write that fails part-way (a
-// file-size limit), a source that shrinks mid-run, and sources and destinations that cannot be
-// used (the destinations are left as they are). Each is reported as a failure, keeps the earlier
-// file at the destination and leaves no temporary file. The tests run as root, so none relies
-// on permissions.
+// Faults from outside, through the library: a source that shrinks mid-run, and sources and
+// destinations that cannot be used (the destinations are left as they are). Each is reported as
+// a failure, keeps the earlier file at the destination and leaves no temporary file. A write
+// that fails part-way (a file-size limit) is in tests/data/cli/scenarios.json. The tests run as
+// root, so none relies on permissions.
 
 #include "Crypto/AESUtils.h"
 #include "Crypto/FileCipher.h"
@@ -56,19 +56,6 @@ protected:
     fs::path source = scratch / (encrypting ? "data" : "data.enc");
     fs::path destination = scratch / (encrypting ? "out/data.enc" : "out/data");
 };
-
-TEST_P(FaultInjection, CliReportsAWriteThatFailsPartWay) {
-    // In the header line, the first chunk and the third; SIGXFSZ keeps its default action.
-    for (const std::size_t limit : {10UL, 4096UL, 2 * FileCipher::kCipherChunkSize + 5000}) {
-        const Exit ran = test::run({"prlimit", "--fsize=" + std::to_string(limit), CORVIX_CLI_PATH,
-                                    GetParam(), "-f", "-o", "out", source},
-                                   scratch.path());
-        EXPECT_EQ(ran.code, 1) << limit << " killed by " << ran.signal;
-        // The limit cuts the captured stderr too.
-        EXPECT_TRUE(limit < 100 || ran.err.find("File too large") != std::string::npos) << ran.err;
-        expectEarlierFileKeptAndNoTemporary();
-    }
-}
 
 TEST_P(FaultInjection, SourceThatShrinksMidRunIsAFailure) {
     const Bytes original = readBytes(source);
