@@ -52,8 +52,8 @@ with --json, so that stdout carries only JSON lines). A progress bar (files, byt
 time left) is drawn on stderr only when stderr is a terminal. Every output is written
 whole or not at all.
 
-exit status: 0 every file ok or skipped, 1 some file failed, 2 bad usage or key file,
-130 interrupted
+exit status: 0 every file ok or skipped, 1 some file failed or stdout could not be written
+(a closed pipe stops the run), 2 bad usage or key file, 130 interrupted
 )";
 
 unsigned defaultJobs() {

@@ -1,6 +1,7 @@
 #include "KeyCommands.h"
 
 #include "Key/KeyFile.h"
+#include "StandardOutput.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -68,16 +69,10 @@ std::optional<KeyMaterial> KeyCommands::material(const Options& options) {
     return std::move(parsed.material);
 }
 
-bool KeyCommands::print(const KeyMaterial& material, bool withFingerprint) {
-    std::cout << KeyFile::text(material);
-    if (withFingerprint) {
-        std::cout << "key fingerprint: " << material.fingerprint() << "\n";
-    }
-    if (!std::cout.flush()) {
-        std::cerr << "corvix-cli: cannot write to standard output\n";
-        return false;
-    }
-    return true;
+void KeyCommands::print(const KeyMaterial& material, bool withFingerprint) {
+    StandardOutput::write(KeyFile::text(material) +
+                          (withFingerprint ? "key fingerprint: " + material.fingerprint() + "\n"
+                                           : std::string()));
 }
 
 bool KeyCommands::generate(const std::string& path) {

@@ -19,8 +19,8 @@ public:
     [[nodiscard]] static std::optional<KeyMaterial> material(const Options& options);
 
     /// `key`: the material in the key-file form, then its fingerprint when it came from a file
-    /// (the built-in output stays a valid key file). False when standard output fails.
-    [[nodiscard]] static bool print(const KeyMaterial& material, bool withFingerprint);
+    /// (the built-in output stays a valid key file).
+    static void print(const KeyMaterial& material, bool withFingerprint);
 
     /// `keygen -o FILE`: new random material in a new file of mode 0600. An existing file is
     /// never replaced; on any failure nothing is left behind.

@@ -5,6 +5,7 @@
 #include "KeyCommands.h"
 #include "ProgressBar.h"
 #include "ResultReporter.h"
+#include "StandardOutput.h"
 #include "StopSignal.h"
 #include "TaskPlanner.h"
 #include "TaskRunner.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <numeric>
 
 namespace {
@@ -24,6 +26,15 @@ constexpr int kSomeFailed = 1;
 constexpr int kBadUsage = 2;
 constexpr int kInterrupted = 130;
 
+// A failed write to standard output fails the whole run, with the reason.
+int outputChecked(int code) {
+    if (const std::error_code error = StandardOutput::error()) {
+        std::cerr << "corvix-cli: cannot write to standard output: " << error.message() << "\n";
+        return code == kInterrupted ? code : kSomeFailed;
+    }
+    return code;
+}
+
 int runTasks(const Options& options, corvix::KeyMaterial material) {
     StopSignal::install();
     const std::vector<FileTask> tasks = TaskPlanner(options).plan();
@@ -32,7 +43,8 @@ int runTasks(const Options& options, corvix::KeyMaterial material) {
     settings.material = std::move(material);
     settings.headerText = "quorveth";
     settings.existingOutput = options.existingOutput;
-    settings.shouldStop = &StopSignal::requested;
+    // A reader that went away (`| head -1`) stops the run as Ctrl-C does.
+    settings.shouldStop = [] { return StopSignal::requested() || StandardOutput::closed(); };
 
     ResultReporter reporter(
         options.json ? ResultReporter::Style::Json : ResultReporter::Style::Lines, options.quiet);
@@ -49,29 +61,29 @@ int runTasks(const Options& options, corvix::KeyMaterial material) {
     if (StopSignal::requested()) {
         return kInterrupted;
     }
-    return reporter.anyFailed() ? kSomeFailed : kAllSucceeded;
+    return outputChecked(reporter.anyFailed() ? kSomeFailed : kAllSucceeded);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    // A file-size limit should fail a write with EFBIG, not kill the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-
+int run(int argc, char** argv) {
     const auto parsed = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.options) {
         std::cerr << "corvix-cli: " << parsed.error << "\n(corvix-cli --help shows the usage)\n";
         return kBadUsage;
     }
     const Options& options = *parsed.options;
+    // The key is the SHA-256 of the built-in key string: a digest that fails leaves no key.
+    if (options.command != Command::Help && corvix::CorvixKey::aesKey().empty()) {
+        std::cerr << "corvix-cli: the key cannot be derived: OpenSSL's SHA-256 failed\n";
+        return kSomeFailed;
+    }
     switch (options.command) {
     case Command::Help:
-        std::cout << CommandLine::usage();
-        return kAllSucceeded;
+        StandardOutput::write(CommandLine::usage());
+        return outputChecked(kAllSucceeded);
     case Command::Version:
-        std::cout << "corvix-cli " << CORVIX_VERSION << "\n"
-                  << "key fingerprint: " << corvix::CorvixKey::fingerprint() << "\n";
-        return kAllSucceeded;
+        StandardOutput::write(std::string("corvix-cli ") + CORVIX_VERSION + "\n" +
+                              "key fingerprint: " + corvix::CorvixKey::fingerprint() + "\n");
+        return outputChecked(kAllSucceeded);
     case Command::Keygen:
         return KeyCommands::generate(*options.keyFile) ? kAllSucceeded : kSomeFailed;
     default:
@@ -82,8 +94,25 @@ int main(int argc, char** argv) {
         return kBadUsage;
     }
     if (options.command == Command::Key) {
-        return KeyCommands::print(*material, options.keyFile.has_value()) ? kAllSucceeded
-                                                                          : kSomeFailed;
+        KeyCommands::print(*material, options.keyFile.has_value());
+        return outputChecked(kAllSucceeded);
     }
     return runTasks(options, std::move(*material));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A file-size limit should fail a write with EFBIG, not kill the process, and a reader that
+    // goes away should fail a write with EPIPE, which stops the run cleanly.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("corvix-cli: not enough memory\n", stderr);
+    } catch (const std::exception& error) {
+        std::fputs(("corvix-cli: " + std::string(error.what()) + "\n").c_str(), stderr);
+    }
+    return kSomeFailed;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "InputStream.h"
+#include "OpenFolder.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,9 @@ namespace corvix {
 class FileInputStream final : public InputStream {
 public:
     explicit FileInputStream(std::string path);
+    /// A stream over the file `name` in `folder`, which must stay open until open(). A link
+    /// there is not followed. `shownPath` names the file in messages.
+    FileInputStream(const OpenFolder& folder, std::string name, std::string shownPath);
     ~FileInputStream() override;
     FileInputStream(const FileInputStream&) = delete;
     FileInputStream& operator=(const FileInputStream&) = delete;
@@ -27,6 +31,11 @@ public:
 
     /// Size of the opened file, taken from the open descriptor.
     [[nodiscard]] std::optional<std::uint64_t> size();
+    /// The permission bits of the opened file.
+    [[nodiscard]] unsigned permissions() const;
+    /// Goes back to the first byte, to read the file again.
+    [[nodiscard]] bool rewind();
+    [[nodiscard]] const std::string& path() const { return shown_; }
 
     [[nodiscard]] bool hasBytesAvailable() const override;
     std::ptrdiff_t read(std::uint8_t* buffer, std::size_t n) override;
@@ -42,7 +51,10 @@ private:
     bool refill();
     std::ptrdiff_t readFromFile(std::uint8_t* buffer, std::size_t n);
 
-    std::string path_;
+    int folder_;
+    std::string name_;
+    std::string shown_;
+    bool followLink_;
     int fd_ = -1;
     bool atEnd_ = false;
     std::error_code error_;

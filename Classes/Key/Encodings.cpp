@@ -85,7 +85,10 @@ std::optional<std::string> utf8Text(const Bytes& bytes) {
 Bytes sha256(const Bytes& bytes) {
     Bytes digest(32, 0);
     unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr);
+    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
+        length != digest.size()) {
+        return {};
+    }
     return digest;
 }
 

@@ -22,7 +22,8 @@ class OutputStream;
 /// The text held by UTF-8 bytes, or nothing when they are not well-formed UTF-8.
 [[nodiscard]] std::optional<std::string> utf8Text(const Bytes& bytes);
 
-/// SHA-256 digest (32 bytes).
+/// SHA-256 digest (32 bytes); empty when the digest cannot be computed, which no key accepts,
+/// rather than a key of zeros that every use would take.
 [[nodiscard]] Bytes sha256(const Bytes& bytes);
 
 /// Two lowercase hexadecimal digits per byte, no separator.
