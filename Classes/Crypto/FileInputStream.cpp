@@ -110,6 +110,24 @@ std::ptrdiff_t FileInputStream::readFromFile(std::uint8_t* buffer, std::size_t n
     }
 }
 
+std::size_t FileInputStream::readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t n,
+                                    std::error_code& error) const {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t count =
+            ::pread(fd_, buffer + done, n - done, static_cast<off_t>(offset + done));
+        if (count > 0) {
+            done += static_cast<std::size_t>(count);
+        } else if (count == 0) {
+            break;
+        } else if (errno != EINTR) {
+            error = std::error_code(errno, std::generic_category());
+            break;
+        }
+    }
+    return done;
+}
+
 bool FileInputStream::refill() {
     begin_ = 0;
     end_ = 0;

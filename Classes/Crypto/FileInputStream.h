@@ -44,6 +44,12 @@ public:
     /// before it, or nothing when the stream ends (or fails) first.
     [[nodiscard]] std::optional<std::uint64_t> skipPast(std::uint8_t delimiter);
 
+    /// Reads at `offset` until n bytes have arrived or the file ends, without moving the stream:
+    /// positioned reads share no file position, so any number of threads may make them at once.
+    /// Returns the count read; `error` is set when the system reports one.
+    [[nodiscard]] std::size_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t n,
+                                     std::error_code& error) const;
+
     /// The error that stopped the stream, if any.
     [[nodiscard]] std::error_code error() const { return error_; }
 
