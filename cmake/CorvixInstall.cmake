@@ -30,7 +30,7 @@ install(TARGETS ${CORVIX_INSTALLED_TARGETS} EXPORT CorvixTargets
 # The targets' install interface names include/corvix; the folders keep their relative includes.
 set(CORVIX_HEADER_EXCLUDE)
 if(NOT CORVIX_WITH_RUNTIME)
-    set(CORVIX_HEADER_EXCLUDE PATTERN "CorvixUtils.h" EXCLUDE)
+    set(CORVIX_HEADER_EXCLUDE PATTERN "CorvixUtils.h" EXCLUDE PATTERN "EncryptedFileDevice.h" EXCLUDE)
 endif()
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/Classes/Crypto" "${PROJECT_SOURCE_DIR}/Classes/Key"
     DESTINATION include/corvix COMPONENT Corvix_Development
