@@ -16,6 +16,9 @@ class OutputStream;
 /// stray continuation byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF).
 [[nodiscard]] std::size_t utf8SequenceLength(std::string_view text);
 
+/// Whether the whole text is well-formed UTF-8.
+[[nodiscard]] bool isUtf8(std::string_view text);
+
 /// UTF-8 bytes of a text (the text is already UTF-8; no byte-order mark, no terminator).
 [[nodiscard]] Bytes utf8Bytes(std::string_view text);
 
