@@ -14,6 +14,9 @@ const char* const kUsage = R"(usage:
   corvix-cli encrypt [OPTIONS] PATH...   write each file to DIR/NAME.enc
   corvix-cli decrypt [OPTIONS] PATH...   write each NAME.enc back to DIR/NAME
   corvix-cli verify [OPTIONS] PATH...    check .enc files; writes nothing
+  corvix-cli cat [--offset N] [--length N] [--key-file FILE] FILE.enc
+                                         write the plaintext, or N bytes of it from offset N,
+                                         to stdout; only the chunks the range touches are read
   corvix-cli key [--key-file FILE]       print the AES key and IV in hex, as a key file: the
                                          built-in ones, or FILE's and its key fingerprint
   corvix-cli keygen -o FILE              write new random key material to FILE (mode 0600;
@@ -226,6 +229,9 @@ std::optional<Command> commandNamed(const std::string& name) {
     if (name == "verify") {
         return Command::Verify;
     }
+    if (name == "cat") {
+        return Command::Cat;
+    }
     if (name == "key") {
         return Command::Key;
     }
@@ -284,6 +290,16 @@ CommandLine::Parsed CommandLine::parse(const std::vector<std::string>& args) {
         if (args.size() != 1) {
             return failed(args[0] + " takes no arguments");
         }
+        return {options, {}};
+    }
+    if (*command == Command::Cat) {
+        std::string error;
+        auto request = CatCommand::parse({args.begin() + 1, args.end()}, error);
+        if (!request) {
+            return failed(error);
+        }
+        options.keyFile = request->keyFile;
+        options.cat = std::move(*request);
         return {options, {}};
     }
 

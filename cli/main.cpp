@@ -93,6 +93,9 @@ int run(int argc, char** argv) {
     if (!material) {
         return kBadUsage;
     }
+    if (options.command == Command::Cat) {
+        return CatCommand::run(options.cat, *material);
+    }
     if (options.command == Command::Key) {
         KeyCommands::print(*material, options.keyFile.has_value());
         return outputChecked(kAllSucceeded);
