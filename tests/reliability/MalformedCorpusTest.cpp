@@ -3,6 +3,7 @@
 // chunk boundaries.
 
 #include "Crypto/AESUtils.h"
+#include "Crypto/EncryptedFileReader.h"
 #include "Crypto/FileCipher.h"
 #include "Key/Encodings.h"
 #include "Key/KeyMaterial.h"
@@ -79,6 +80,23 @@ TEST_P(MalformedCorpus, ReadersThatSkipTheHeader) {
         EXPECT_THAT(reason, HasSubstr(row.expected));
     }
     EXPECT_EQ(dir.tree(), std::vector<std::string>{"out"});
+}
+
+// The reader in place, as a reader that skips the header line and as one that checks it.
+TEST_P(MalformedCorpus, ReaderInPlaceEitherWay) {
+    const CorpusFile& row = GetParam();
+    for (const auto& [header, expected] :
+         {std::pair{std::optional<std::string>(), row.expected},
+          std::pair{std::optional<std::string>("quorveth"), row.checked()}}) {
+        EncryptedFileReader reader((kCorpus / row.file).string(), KeyMaterial::builtIn(), header);
+        std::string reason = reader.open().reason;
+        Bytes plain(reader.size());
+        const bool reads = reader.isOpen() && reader.read(0, plain.data(), plain.size(), &reason);
+        EXPECT_THAT(reads ? "reads" : reason, HasSubstr(expected)) << header.value_or("skipped");
+        if (reads) {
+            EXPECT_EQ(plain, readBytes(kCorpus / "expected" / row.stem()));
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MalformedCorpus, ::testing::ValuesIn(readTable()),
