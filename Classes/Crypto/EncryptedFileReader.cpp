@@ -50,11 +50,11 @@ RunOutcome EncryptedFileReader::open() {
     chunkCount_ = (bodyLength_ + kCipherChunk - 1) / kCipherChunk;
     if (chunkCount_ > 0) {
         std::string reason;
-        const Slot* last = chunk(chunkCount_ - 1, reason);
-        if (last == nullptr) {
+        const auto lastLength = lastChunkLength(reason);
+        if (!lastLength) {
             return RunOutcome::failed(reason);
         }
-        size_ = (chunkCount_ - 1) * kPlainChunk + last->length;
+        size_ = (chunkCount_ - 1) * kPlainChunk + *lastLength;
     }
     opened_ = true;
     return RunOutcome::completed();
@@ -113,35 +113,72 @@ const EncryptedFileReader::Slot* EncryptedFileReader::chunk(std::uint64_t index,
     return &front;
 }
 
-bool EncryptedFileReader::load(Slot& slot, std::uint64_t index, std::string& reason) {
-    // Chunks are counted from 1 in messages, as the file decryptors count them.
-    const std::string name = "chunk " + std::to_string(index + 1);
+EncryptedFileReader::Place EncryptedFileReader::place(std::uint64_t index) const {
     const bool last = index + 1 == chunkCount_;
-    const std::uint64_t start = bodyStart_ + index * kCipherChunk;
-    const auto length =
-        static_cast<std::size_t>(last ? bodyLength_ - index * kCipherChunk : kCipherChunk);
+    return {bodyStart_ + index * kCipherChunk,
+            static_cast<std::size_t>(last ? bodyLength_ - index * kCipherChunk : kCipherChunk)};
+}
+
+std::string EncryptedFileReader::failure(std::uint64_t index, const std::error_code& error) const {
+    if (error) {
+        return "cannot read " + path_ + ": " + error.message();
+    }
+    // Chunks are counted from 1 in messages, as the file decryptors count them.
+    const auto [start, length] = place(index);
+    return "chunk " + std::to_string(index + 1) + " (file bytes " + std::to_string(start) + " to " +
+           std::to_string(start + length) + ") does not decrypt (wrong key or damaged data)";
+}
+
+std::optional<std::size_t> EncryptedFileReader::lastChunkLength(std::string& reason) const {
+    // CBC decrypts a block with the block before it as its IV (the file's IV for a chunk's
+    // first), and only the padding of the last block can fail: decrypting that block alone tells
+    // the chunk's length and whether the whole chunk would decrypt.
+    const std::uint64_t index = chunkCount_ - 1;
+    const auto [start, length] = place(index);
+    const std::size_t blocks = length > ChunkCipher::kBlockSize ? 2 : 1;
+    std::array<std::uint8_t, 2 * ChunkCipher::kBlockSize> tail{};
+    std::error_code error;
+    const std::size_t tailLength = blocks * ChunkCipher::kBlockSize;
+    if (file_.readAt(start + length - tailLength, tail.data(), tailLength, error) != tailLength) {
+        reason = failure(index, error);
+        return std::nullopt;
+    }
+    const Bytes iv =
+        blocks == 2 ? Bytes(tail.begin(), tail.begin() + ChunkCipher::kBlockSize) : material_.iv;
+    std::array<std::uint8_t, 2 * ChunkCipher::kBlockSize> plain{};
+    ChunkCipher cipher(ChunkCipher::Direction::Decrypt, material_.key, iv);
+    const auto produced = cipher.run(tail.data() + tailLength - ChunkCipher::kBlockSize,
+                                     ChunkCipher::kBlockSize, plain.data());
+    if (!produced) {
+        reason = failure(index, error);
+        return std::nullopt;
+    }
+    return length - ChunkCipher::kBlockSize + *produced;
+}
+
+bool EncryptedFileReader::load(Slot& slot, std::uint64_t index, std::string& reason) {
+    const auto [start, length] = place(index);
     if (!slot.data) {
         slot.data =
             std::make_unique_for_overwrite<std::uint8_t[]>(kCipherChunk + ChunkCipher::kBlockSize);
     }
     std::error_code error;
-    if (file_.readAt(start, slot.data.get(), length, error) != length) {
-        reason = error ? "cannot read " + path_ + ": " + error.message()
-                       : "the file ends inside " + name + ": it was cut short after it was opened";
-        return false;
-    }
-    const auto produced = cipher_.run(slot.data.get(), length, slot.data.get());
+    const bool whole = file_.readAt(start, slot.data.get(), length, error) == length;
+    const auto produced =
+        whole ? cipher_.run(slot.data.get(), length, slot.data.get()) : std::nullopt;
     if (!produced) {
-        reason = name + " (file bytes " + std::to_string(start) + " to " +
-                 std::to_string(start + length) + ") does not decrypt (wrong key or damaged data)";
+        reason = whole || error ? failure(index, error)
+                                : "the file ends inside chunk " + std::to_string(index + 1) +
+                                      ": it was cut short after it was opened";
         return false;
     }
-    // Only the last chunk may be short; once its length is known it must not change either.
-    const bool lengthKnown = !last || opened_;
+    // Every chunk but the last is whole; the last must keep the length open() found.
+    const bool last = index + 1 == chunkCount_;
     const std::uint64_t expected = last ? size_ - index * kPlainChunk : kPlainChunk;
-    if (lengthKnown && *produced != expected) {
-        reason = name + " decrypts to " + std::to_string(*produced) + " bytes where " +
-                 std::to_string(expected) + " belong: the file changed or is not of the format";
+    if (*produced != expected) {
+        reason = "chunk " + std::to_string(index + 1) + " decrypts to " +
+                 std::to_string(*produced) + " bytes where " + std::to_string(expected) +
+                 " belong: the file changed or is not of the format";
         return false;
     }
     slot.index = index;

@@ -20,8 +20,8 @@ namespace corvix {
 ///
 /// Every chunk of the format is encrypted on its own with the same key and IV, so a read
 /// decrypts only the chunks it touches. At most two decrypted chunks are kept (the two used
-/// last), so memory stays near 2 MiB whatever the file's size. The plaintext size comes from the
-/// file's length and the last chunk alone.
+/// last), so memory stays near 2 MiB whatever the file's size. Opening reads the header line and
+/// the last block of the file: the plaintext size follows from the file's length and that block.
 ///
 /// Threads: a reader may be shared. read() calls are serialized inside (the kept chunks and the
 /// cipher context are the only state they change); the file is read with positioned reads on
@@ -68,6 +68,16 @@ private:
         std::unique_ptr<std::uint8_t[]> data;
     };
 
+    /// Where chunk `index` lies in the file, and its length there.
+    struct Place {
+        std::uint64_t start = 0;
+        std::size_t length = 0;
+    };
+    [[nodiscard]] Place place(std::uint64_t index) const;
+    /// Why chunk `index` cannot be read: the system's error, or else that it does not decrypt.
+    [[nodiscard]] std::string failure(std::uint64_t index, const std::error_code& error) const;
+    /// The plaintext length of the last chunk, from its last block alone.
+    [[nodiscard]] std::optional<std::size_t> lastChunkLength(std::string& reason) const;
     /// The kept chunk `index`, decrypted now when it is not kept; nothing with `reason` set
     /// when it cannot be.
     [[nodiscard]] const Slot* chunk(std::uint64_t index, std::string& reason);
