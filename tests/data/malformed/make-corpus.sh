@@ -2,15 +2,15 @@
 # Regenerates tests/data/malformed/ from scratch with the openssl command only, so the corpus
 # does not depend on the code it tests. The key and IV come from `corvix-cli key`.
 #
-#   bash tests/reliability/make-malformed-corpus.sh build/cli/corvix-cli
+#   bash tests/data/malformed/make-corpus.sh build/cli/corvix-cli
 #
 # Every file holds one fault; the table of expected outcomes is tests/data/malformed/README.md.
 # For each file that reads, expected/NAME (NAME without .enc) is what `openssl enc -d` makes of
 # its body, the independent answer the tests compare against.
 set -euo pipefail
 
-cli=${1:?usage: make-malformed-corpus.sh PATH/TO/corvix-cli}
-out="$(cd "$(dirname "$0")/../data" && pwd)/malformed"
+cli=${1:?usage: make-corpus.sh PATH/TO/corvix-cli}
+out="$(cd "$(dirname "$0")" && pwd)"
 key=$("$cli" key | sed -n 's/^key://p')
 iv=$("$cli" key | sed -n 's/^iv://p')
 other_key=$(printf 'not the built-in key' | openssl dgst -sha256 -r | cut -d' ' -f1)
