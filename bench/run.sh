@@ -129,3 +129,48 @@ echo
 echo "5. the cipher alone: byte-array wrappers against a bare EVP call (1 MiB), and 16 chunks"
 echo "   of 1 MiB through each backend (and the multi-buffer library's own CBC decryption)"
 "$OLDPWD/build-bench/bench/cipher_bench" --benchmark_min_time=0.5 2>/dev/null | grep -E '^BM_'
+
+echo
+echo "6. the window encrypting ${size_mib} MiB through its button (offscreen, progress shown)"
+# The window needs its own build: the one above leaves the GUI out.
+repo=$(dirname "$(dirname "$(dirname "$cli")")")
+cmake -S "$repo" -B "$repo/build-bench-gui" -DCMAKE_BUILD_TYPE=Release -DCORVIX_BUILD_TESTS=OFF \
+    -DCORVIX_BUILD_BENCH=ON >/dev/null
+cmake --build "$repo/build-bench-gui" -j "$cores" --target window_gap >/dev/null
+# Its standard output also carries the screen's own lines; the figures start with two spaces.
+QT_QPA_PLATFORM=offscreen "$repo/build-bench-gui/bench/window_gap" "$size_mib" "$work" 2>/dev/null |
+    grep '^  '
+
+echo
+echo "7. reading in place (EncryptedFileReader) against decrypting whole, ${size_mib} MiB"
+benches=$(dirname "$(dirname "$cli")")/bench
+peak_of() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+mib() { echo "scale=1; $1 / 1024" | bc; }
+"$cli" encrypt -f big >/dev/null
+read -r random_median random_slowest < <("$benches/reader_bench" random big.enc 200)
+printf '  %-44s %8s ms (slowest %s ms; goal < 2)\n' "open and read 4 KiB at a random offset" \
+    "$random_median" "$random_slowest"
+printf '  %-44s %8s MiB (goal < 8)\n' "peak memory, a process doing only that" \
+    "$(mib "$(peak_of "$benches/reader_bench" random big.enc 1)")"
+printf '  %-44s %8s s, %s MiB\n' "decryptFileToBytes, time and peak memory" \
+    "$("$benches/reader_bench" to-bytes big.enc)" \
+    "$(mib "$(peak_of "$benches/reader_bench" to-bytes big.enc)")"
+rates() { for ((i = 0; i < runs; i++)); do "$benches/reader_bench" "$1" big.enc; done | sort -g |
+    awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+sequential=$(rates sequential)
+whole=$(rates decrypt)
+printf '  %-44s %8s MB/s\n' "whole file through the reader" "$sequential"
+printf '  %-44s %8s MB/s\n' "FileCipher decryption into nothing" "$whole"
+echo "  reader / decrypt = $(ratio "$sequential" "$whole")   (goal >= 0.8)"
+rm -f big.enc
+if [[ -x $benches/utils_bench ]]; then
+    echo "  CorvixUtils on a 100 MiB asset (peak memory of a process doing one call):"
+    mkdir -p assets
+    "$benches/utils_bench" make assets
+    for call in text text-whole image image-whole; do
+        printf '    %-42s %8s MiB\n' "$call" \
+            "$(mib "$(peak_of "$benches/utils_bench" "$call" "assets/${call%-whole}.enc")")"
+    done
+    echo "    (-whole: the plaintext in memory first, as these calls worked before)"
+    rm -rf assets
+fi

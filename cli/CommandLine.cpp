@@ -14,7 +14,13 @@ const char* const kUsage = R"(usage:
   corvix-cli encrypt [OPTIONS] PATH...   write each file to DIR/NAME.enc
   corvix-cli decrypt [OPTIONS] PATH...   write each NAME.enc back to DIR/NAME
   corvix-cli verify [OPTIONS] PATH...    check .enc files; writes nothing
-  corvix-cli key                         print the built-in AES key and IV in hex
+  corvix-cli cat [--offset N] [--length N] [--key-file FILE] FILE.enc
+                                         write the plaintext, or N bytes of it from offset N,
+                                         to stdout; only the chunks the range touches are read
+  corvix-cli key [--key-file FILE]       print the AES key and IV in hex, as a key file: the
+                                         built-in ones, or FILE's and its key fingerprint
+  corvix-cli keygen -o FILE              write new random key material to FILE (mode 0600;
+                                         an existing FILE is never replaced)
   corvix-cli --version                   print the version and the key fingerprint
   corvix-cli --help                      show this help
 
@@ -32,6 +38,9 @@ options:
       --json         one JSON object per file on stdout, in input order:
                      {"input":..., "output":... or null, "status":"ok"|"failed"|"skipped",
                       "bytes": size of the input, "error":... or null}
+      --key-file FILE
+                     the key material in FILE (from keygen) instead of the built-in one;
+                     a FILE that is missing or malformed stops the run before it starts
 
 Without -r a folder argument fails. A walk leaves out DIR itself when it lies in the tree,
 and .enc files when the tree is encrypted into itself: those are earlier outputs. Nothing
@@ -46,7 +55,8 @@ with --json, so that stdout carries only JSON lines). A progress bar (files, byt
 time left) is drawn on stderr only when stderr is a terminal. Every output is written
 whole or not at all.
 
-exit status: 0 every file ok or skipped, 1 some file failed, 2 bad usage, 130 interrupted
+exit status: 0 every file ok or skipped, 1 some file failed or stdout could not be written
+(a closed pipe stops the run), 2 bad usage or key file, 130 interrupted
 )";
 
 unsigned defaultJobs() {
@@ -107,6 +117,9 @@ private:
         }
         if (name == "output" || name == "jobs") {
             return readValue(name == "output" ? 'o' : 'j', inlineValue, "--" + name);
+        }
+        if (name == "key-file") {
+            return readKeyFile(inlineValue);
         }
         if (inlineValue) {
             return "--" + name + " takes no value";
@@ -187,6 +200,17 @@ private:
         return {};
     }
 
+    std::string readKeyFile(std::optional<std::string> value) {
+        if (!value && index_ + 1 < args_.size()) {
+            value = args_[++index_];
+        }
+        if (!value || value->empty()) {
+            return "--key-file needs a file";
+        }
+        options_.keyFile = *value;
+        return {};
+    }
+
     const std::vector<std::string>& args_;
     Options& options_;
     std::size_t index_ = 1;
@@ -205,8 +229,14 @@ std::optional<Command> commandNamed(const std::string& name) {
     if (name == "verify") {
         return Command::Verify;
     }
+    if (name == "cat") {
+        return Command::Cat;
+    }
     if (name == "key") {
         return Command::Key;
+    }
+    if (name == "keygen") {
+        return Command::Keygen;
     }
     if (name == "--version" || name == "-V") {
         return Command::Version;
@@ -215,6 +245,22 @@ std::optional<Command> commandNamed(const std::string& name) {
         return Command::Help;
     }
     return std::nullopt;
+}
+
+// `key [--key-file FILE]` and `keygen -o FILE`: that one option, nothing else.
+CommandLine::Parsed keyCommand(const std::vector<std::string>& args, Options options) {
+    const bool keygen = options.command == Command::Keygen;
+    const std::string name = keygen ? "--output" : "--key-file";
+    if (args.size() == 3 && (args[1] == name || (keygen && args[1] == "-o"))) {
+        options.keyFile = args[2];
+    } else if (args.size() == 2 && args[1].starts_with(name + "=")) {
+        options.keyFile = args[1].substr(name.size() + 1);
+    }
+    if (options.keyFile ? options.keyFile->empty() : keygen || args.size() > 1) {
+        return failed(keygen ? "keygen takes -o FILE and nothing else"
+                             : "key takes --key-file FILE and nothing else");
+    }
+    return {options, {}};
 }
 
 } // namespace
@@ -237,10 +283,23 @@ CommandLine::Parsed CommandLine::parse(const std::vector<std::string>& args) {
     if (*command == Command::Help) {
         return {options, {}};
     }
-    if (*command == Command::Key || *command == Command::Version) {
+    if (*command == Command::Key || *command == Command::Keygen) {
+        return keyCommand(args, options);
+    }
+    if (*command == Command::Version) {
         if (args.size() != 1) {
             return failed(args[0] + " takes no arguments");
         }
+        return {options, {}};
+    }
+    if (*command == Command::Cat) {
+        std::string error;
+        auto request = CatCommand::parse({args.begin() + 1, args.end()}, error);
+        if (!request) {
+            return failed(error);
+        }
+        options.keyFile = request->keyFile;
+        options.cat = std::move(*request);
         return {options, {}};
     }
 

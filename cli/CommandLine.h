@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CatCommand.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -7,7 +9,7 @@
 
 namespace corvix::cli {
 
-enum class Command { Encrypt, Decrypt, Verify, Key, Version, Help };
+enum class Command { Encrypt, Decrypt, Verify, Key, Keygen, Version, Help, Cat };
 
 /// What to do with an output that is already there.
 enum class ExistingOutput { Refuse, Replace, ReplaceOlder };
@@ -21,6 +23,9 @@ struct Options {
     bool quiet = false;
     bool json = false;
     unsigned jobs = 1;
+    /// The key file that --key-file names, or the one that keygen writes.
+    std::optional<std::string> keyFile;
+    CatRequest cat;
 };
 
 /// The arguments after the program name, read into Options, or the reason they make no sense.

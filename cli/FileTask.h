@@ -1,13 +1,18 @@
 #pragma once
 
+#include "Crypto/RunOutcome.h"
+#include "InputFile.h"
 #include "OutputFolder.h"
 #include "RunSettings.h"
 #include "TaskResult.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <optional>
+
+namespace corvix {
+class FileInputStream;
+}
 
 namespace corvix::cli {
 
@@ -19,30 +24,35 @@ enum class Action { Encrypt, Decrypt, Verify };
 class FileTask {
 public:
     /// A file to encrypt or decrypt into `folder` / `relativeOutput`.
-    FileTask(Action action, std::filesystem::path input, std::uint64_t size, OutputFolder folder,
-             std::filesystem::path relativeOutput);
+    FileTask(Action action, InputFile input, OutputFolder folder, std::string relativeOutput);
     /// A file to verify.
-    FileTask(std::filesystem::path input, std::uint64_t size);
+    explicit FileTask(InputFile input);
     /// A path whose result is known without running anything.
-    FileTask(std::filesystem::path input, TaskResult settled);
+    FileTask(std::string input, TaskResult settled);
 
-    [[nodiscard]] const std::filesystem::path& input() const { return input_; }
-    [[nodiscard]] std::optional<std::filesystem::path> output() const;
-    [[nodiscard]] std::uint64_t size() const { return size_; }
+    [[nodiscard]] const std::string& input() const { return input_.shown; }
+    [[nodiscard]] std::optional<std::string> output() const;
+    [[nodiscard]] std::uint64_t size() const;
+    [[nodiscard]] const InputFile& inputFile() const { return input_; }
     [[nodiscard]] bool isSettled() const { return settled_.has_value(); }
 
-    /// Runs the task; `onBytes` hears of input bytes as they are consumed (any thread).
+    /// Runs the task; `onBytes` hears of input bytes as they are consumed (any thread). Every
+    /// failure, running out of memory included, is the result of this file alone.
     [[nodiscard]] TaskResult run(const RunSettings& settings,
                                  const std::function<void(std::uint64_t)>& onBytes) const;
 
 private:
-    [[nodiscard]] std::optional<TaskResult> checkExistingOutput(const RunSettings& settings) const;
+    [[nodiscard]] TaskResult runOpened(FileInputStream& input, const RunSettings& settings,
+                                       const ChunkCallbacks& callbacks) const;
+    [[nodiscard]] TaskResult write(FileInputStream& input, const RunSettings& settings,
+                                   const ChunkCallbacks& callbacks) const;
+    [[nodiscard]] std::optional<TaskResult> checkExistingOutput(const RunSettings& settings,
+                                                                const OpenFolder& folder) const;
 
     Action action_ = Action::Verify;
-    std::filesystem::path input_;
-    std::uint64_t size_ = 0;
+    InputFile input_;
     std::optional<OutputFolder> folder_;
-    std::filesystem::path relativeOutput_;
+    std::string relativeOutput_;
     std::optional<TaskResult> settled_;
 };
 

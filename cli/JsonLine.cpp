@@ -1,6 +1,7 @@
 #include "JsonLine.h"
 
 #include "Key/Encodings.h"
+#include "SafeText.h"
 
 #include <cstdio>
 
@@ -25,9 +26,10 @@ std::string JsonLine::quoted(std::string_view utf8) {
             out += "\\r";
         } else if (c == '\t') {
             out += "\\t";
-        } else if (static_cast<unsigned char>(c) < 0x20) {
+        } else if (const auto control = SafeText::controlCode(utf8.substr(0, length))) {
+            // Escaped even where JSON allows it raw (DEL, C1), so a line never drives a terminal.
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            std::snprintf(escape, sizeof escape, "\\u%04x", *control);
             out += escape;
         } else {
             out.append(utf8.substr(0, length));

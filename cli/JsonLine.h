@@ -7,9 +7,9 @@
 
 namespace corvix::cli {
 
-/// Builds one JSON object on one line, field by field. Texts are escaped as JSON requires, and
-/// bytes that are not well-formed UTF-8 (file names may hold any bytes) become U+FFFD, so the
-/// line is always valid JSON.
+/// Builds one JSON object on one line, field by field. Texts are escaped as JSON requires (every
+/// control character too, DEL and U+0080 to U+009F included), and bytes that are not well-formed
+/// UTF-8 (file names may hold any bytes) become U+FFFD, so the line is always valid JSON.
 class JsonLine {
 public:
     JsonLine& add(std::string_view name, std::string_view text);

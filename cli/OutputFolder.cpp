@@ -1,20 +1,25 @@
 #include "OutputFolder.h"
 
+#include <cerrno>
 #include <system_error>
 
 namespace corvix::cli {
 
 namespace fs = std::filesystem;
 
-namespace {
+OutputFolder::OutputFolder(std::string root, bool shared)
+    : root_(std::move(root)), opened_(shared ? std::make_shared<Opened>() : nullptr) {}
 
-std::string described(const fs::path& path, const std::error_code& error) {
-    return "cannot make the folder " + path.string() + ": " + error.message();
+std::string OutputFolder::pathOf(const std::string& relative) const {
+    return joined(root_, relative);
 }
 
-} // namespace
-
-OutputFolder::OutputFolder(fs::path root) : root_(std::move(root)) {}
+std::string OutputFolder::joined(const std::string& folder, const std::string& relative) {
+    if (folder.empty()) {
+        return relative;
+    }
+    return folder.ends_with('/') ? folder + relative : folder + "/" + relative;
+}
 
 bool OutputFolder::isPlainRelative(const fs::path& relative) {
     if (relative.empty() || relative.has_root_path()) {
@@ -28,37 +33,48 @@ bool OutputFolder::isPlainRelative(const fs::path& relative) {
     return true;
 }
 
-std::optional<std::string> OutputFolder::prepare(const fs::path& relative) const {
+std::variant<OpenFolder, std::string> OutputFolder::prepare(const std::string& relativeText) const {
+    const fs::path relative(relativeText);
     if (!isPlainRelative(relative)) {
-        return "output name " + relative.string() + " would leave " + root_.string();
+        return "output name " + relativeText + " would leave " + root_;
     }
-    // An empty root is the current folder. The root is the user's own choice, so a link
-    // there is followed.
-    const fs::path base = root_.empty() ? fs::path(".") : root_;
+    std::variant<OpenFolder, std::string> fresh;
+    if (opened_) {
+        std::call_once(opened_->once, [this] { opened_->root = openRoot(); });
+    } else {
+        fresh = openRoot();
+    }
+    const auto& root = opened_ ? opened_->root : fresh;
+    if (const auto* problem = std::get_if<std::string>(&root)) {
+        return *problem;
+    }
+    std::error_code error;
+    fs::path failedAt;
+    OpenFolder folder =
+        std::get<OpenFolder>(root).openBeneath(relative.parent_path(), true, error, &failedAt);
+    if (!error) {
+        return folder;
+    }
+    const std::string at = pathOf(failedAt.string());
+    if (error.value() == ELOOP) {
+        return at + " is a symbolic link; outputs are not written through it";
+    }
+    if (error.value() == ENOTDIR) {
+        return at + " is in the way and is not a folder";
+    }
+    return "cannot make the folder " + at + ": " + error.message();
+}
+
+std::variant<OpenFolder, std::string> OutputFolder::openRoot() const {
+    // The root is the user's own choice, so a link there is followed.
+    const fs::path base = root_.empty() ? fs::path(".") : fs::path(root_);
     std::error_code error;
     fs::create_directories(base, error);
-    if (error || !fs::is_directory(base, error)) {
-        return error ? described(base, error) : base.string() + " is not a folder";
+    OpenFolder folder = error ? OpenFolder() : OpenFolder::open(base, error);
+    if (error) {
+        return "cannot make the folder " + base.string() + ": " + error.message();
     }
-    fs::path at = root_;
-    for (const fs::path& part : relative.parent_path()) {
-        at /= part;
-        const fs::file_status status = fs::symlink_status(at, error);
-        if (fs::is_symlink(status)) {
-            return at.string() + " is a symbolic link; outputs are not written through it";
-        }
-        if (fs::exists(status)) {
-            if (!fs::is_directory(status)) {
-                return at.string() + " is in the way and is not a folder";
-            }
-            continue;
-        }
-        // Another worker may make the same folder at the same moment; both are fine.
-        if (!fs::create_directory(at, error) && !fs::is_directory(fs::symlink_status(at))) {
-            return described(at, error);
-        }
-    }
-    return std::nullopt;
+    return folder;
 }
 
 } // namespace corvix::cli

@@ -1,30 +1,50 @@
 #pragma once
 
+#include "Crypto/OpenFolder.h"
+
 #include <filesystem>
-#include <optional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <variant>
 
 namespace corvix::cli {
 
-/// The folder that outputs are written under. It hands out paths below itself only: every
-/// name must be a plain name (no "..", ".", root or empty part), and a folder on the way that
-/// is a symbolic link is refused rather than followed, so nothing lands outside the folder.
+/// The folder that outputs are written under. It is made (where missing) and opened, and every
+/// output is then reached from that open folder one name at a time: plain names only (no "..",
+/// ".", root or empty part), and a folder on the way that is a symbolic link is refused rather
+/// than followed, so nothing lands outside the folder even while the tree changes.
 class OutputFolder {
 public:
-    /// An empty root stands for the current folder.
-    explicit OutputFolder(std::filesystem::path root);
+    /// An empty root stands for the current folder. A folder that every output of a run shares
+    /// (-o DIR) is opened once, on first use, and held open; the folder of one input's output is
+    /// opened for that output alone, so a run over many files does not hold a descriptor each.
+    OutputFolder(std::string root, bool shared);
 
-    [[nodiscard]] const std::filesystem::path& root() const { return root_; }
+    /// Where the output `relative` is shown to be.
+    [[nodiscard]] std::string pathOf(const std::string& relative) const;
+    /// `relative` below `folder` as one path; an empty folder is the current one.
+    [[nodiscard]] static std::string joined(const std::string& folder, const std::string& relative);
 
     /// Whether `relative` names a place below the folder without leaving it.
     [[nodiscard]] static bool isPlainRelative(const std::filesystem::path& relative);
 
-    /// Makes the folders on the way to `relative` (the folder itself included), refusing to
-    /// pass through anything but real folders; the reason when it cannot.
-    [[nodiscard]] std::optional<std::string> prepare(const std::filesystem::path& relative) const;
+    /// The open folder that is to hold the output `relative`, made where missing; or the reason
+    /// it cannot be had.
+    [[nodiscard]] std::variant<OpenFolder, std::string> prepare(const std::string& relative) const;
 
 private:
-    std::filesystem::path root_;
+    /// A shared root, opened by the first task that needs it; every copy sees it.
+    struct Opened {
+        std::once_flag once;
+        std::variant<OpenFolder, std::string> root;
+    };
+
+    /// The root, freshly opened (and made where missing); or the reason it cannot be had.
+    [[nodiscard]] std::variant<OpenFolder, std::string> openRoot() const;
+
+    std::string root_;
+    std::shared_ptr<Opened> opened_;
 };
 
 } // namespace corvix::cli

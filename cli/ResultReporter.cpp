@@ -1,7 +1,9 @@
 #include "ResultReporter.h"
 
 #include "JsonLine.h"
-#include "Key/Console.h"
+#include "Key/Encodings.h"
+#include "SafeText.h"
+#include "StandardOutput.h"
 
 #include <cstdio>
 
@@ -12,6 +14,13 @@ namespace {
 void printErrorLine(const std::string& text) {
     const std::string whole = text + "\n";
     std::fputs(whole.c_str(), stderr);
+}
+
+void addName(JsonLine& json, std::string_view field, const std::optional<std::string>& name) {
+    json.addOptional(field, name);
+    if (name && !utf8Text(utf8Bytes(*name))) {
+        json.add(std::string(field) + "_base64", base64Text(utf8Bytes(*name)));
+    }
 }
 
 } // namespace
@@ -25,26 +34,29 @@ void ResultReporter::report(const FileTask& task, const TaskResult& result) {
         break;
     case TaskResult::Status::Failed:
         ++failed_;
-        printErrorLine("corvix-cli: " + task.input().string() + ": " + result.reason);
+        printErrorLine(SafeText::forTerminal("corvix-cli: " + task.input() + ": " + result.reason));
         break;
     case TaskResult::Status::Skipped:
         ++skipped_;
         break;
+    case TaskResult::Status::NotStarted:
+        ++notStarted_;
+        return;
     }
     if (style_ == Style::Json) {
-        printLine(jsonLine(task, result));
+        StandardOutput::write(jsonLine(task, result) + "\n");
     } else if (!quiet_ && result.status != TaskResult::Status::Failed) {
-        printLine(line(task, result));
+        StandardOutput::write(SafeText::forTerminal(line(task, result)) + "\n");
     }
 }
 
-std::string ResultReporter::line(const FileTask& task, const TaskResult& result) const {
-    std::string text = std::string(result.statusName()) + " " + task.input().string();
+std::string ResultReporter::line(const FileTask& task, const TaskResult& result) {
+    std::string text = std::string(result.statusName()) + " " + task.input();
     if (result.status == TaskResult::Status::Skipped) {
         return text + ": " + result.reason;
     }
     if (const auto output = task.output()) {
-        text += " -> " + output->string();
+        text += " -> " + *output;
     }
     return text;
 }
@@ -55,16 +67,18 @@ std::string ResultReporter::jsonLine(const FileTask& task, const TaskResult& res
     if (result.status != TaskResult::Status::Ok) {
         error = result.reason;
     }
-    return JsonLine()
-        .add("input", task.input().string())
-        .addOptional("output", output ? std::optional(output->string()) : std::nullopt)
-        .add("status", result.statusName())
-        .add("bytes", task.size())
-        .addOptional("error", error)
-        .text();
+    JsonLine json;
+    addName(json, "input", task.input());
+    addName(json, "output", output);
+    json.add("status", result.statusName()).add("bytes", task.size()).addOptional("error", error);
+    return json.text();
 }
 
 void ResultReporter::summarize() const {
+    if (notStarted_ > 0) {
+        printErrorLine("corvix-cli: stopped; " + std::to_string(notStarted_) +
+                       (notStarted_ == 1 ? " file was" : " files were") + " not started");
+    }
     if (quiet_) {
         return;
     }
@@ -73,7 +87,7 @@ void ResultReporter::summarize() const {
     if (style_ == Style::Json) {
         printErrorLine(text);
     } else {
-        printLine(text);
+        StandardOutput::write(text + "\n");
     }
 }
 

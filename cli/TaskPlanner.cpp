@@ -1,9 +1,12 @@
 #include "TaskPlanner.h"
 
+#include "Crypto/AtomicFileWriter.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <map>
+#include <set>
 #include <system_error>
-#include <variant>
 
 namespace corvix::cli {
 
@@ -24,25 +27,37 @@ Action actionFor(Command command) {
     }
 }
 
-/// The output's file name, or why the input cannot have one.
-std::variant<fs::path, std::string> outputName(Action action, const fs::path& name) {
-    const std::string text = name.string();
-    if (action == Action::Encrypt) {
-        return fs::path(text + kEncSuffix);
-    }
-    if (!text.ends_with(kEncSuffix)) {
-        return std::string("name does not end in .enc, so there is no name to give the output");
-    }
-    const std::string stripped = text.substr(0, text.size() - kEncSuffix.size());
-    if (stripped.empty() || stripped == "." || stripped == "..") {
-        return "name would decrypt to '" + stripped + "', which is no file name";
-    }
-    return fs::path(stripped);
+std::string systemMessage(int number) {
+    return std::error_code(number, std::generic_category()).message();
 }
 
-// Later tasks that would write where an earlier one writes fail instead of racing it.
+/// The output's file name, or why the input cannot have one.
+std::optional<std::string> outputName(Action action, const std::string& name, std::string& reason) {
+    if (action == Action::Encrypt) {
+        return name + kEncSuffix;
+    }
+    if (!name.ends_with(kEncSuffix)) {
+        reason = "name does not end in .enc, so there is no name to give the output";
+        return std::nullopt;
+    }
+    const std::string stripped = name.substr(0, name.size() - kEncSuffix.size());
+    if (stripped.empty() || stripped == "." || stripped == "..") {
+        reason = "name would decrypt to '" + stripped + "', which is no file name";
+        return std::nullopt;
+    }
+    return stripped;
+}
+
+// A task fails instead of racing another when an earlier task writes the same output, or when
+// its output is another task's input: which of the two came first would depend on -j.
 void settleSharedOutputs(std::vector<FileTask>& tasks) {
-    std::map<fs::path, fs::path> writers;
+    std::set<std::pair<dev_t, ino_t>> inputs;
+    for (const FileTask& task : tasks) {
+        if (!task.isSettled()) {
+            inputs.emplace(task.inputFile().status.st_dev, task.inputFile().status.st_ino);
+        }
+    }
+    std::map<fs::path, std::string> writers;
     for (FileTask& task : tasks) {
         const auto output = task.output();
         if (!output) {
@@ -51,10 +66,15 @@ void settleSharedOutputs(std::vector<FileTask>& tasks) {
         std::error_code error;
         const fs::path key = fs::absolute(*output, error).lexically_normal();
         const auto [earlier, isFirst] = writers.emplace(key, task.input());
+        struct stat existing {};
         if (!isFirst) {
-            task = FileTask(task.input(), TaskResult::failed("output " + output->string() +
-                                                             " is also the output of " +
-                                                             earlier->second.string()));
+            task = FileTask(task.input(),
+                            TaskResult::failed("output " + *output + " is also the output of " +
+                                               earlier->second));
+        } else if (::stat(output->c_str(), &existing) == 0 &&
+                   inputs.contains({existing.st_dev, existing.st_ino})) {
+            task = FileTask(task.input(), TaskResult::failed("output " + *output +
+                                                             " is also an input of this run"));
         }
     }
 }
@@ -62,7 +82,15 @@ void settleSharedOutputs(std::vector<FileTask>& tasks) {
 } // namespace
 
 TaskPlanner::TaskPlanner(const Options& options)
-    : action_(actionFor(options.command)), options_(options) {}
+    : action_(actionFor(options.command)), options_(options) {
+    if (options.outputFolder) {
+        output_.emplace(*options.outputFolder, true);
+        struct stat info {};
+        if (::stat(options.outputFolder->c_str(), &info) == 0) {
+            outputStatus_ = info;
+        }
+    }
+}
 
 std::vector<FileTask> TaskPlanner::plan() const {
     std::vector<FileTask> tasks;
@@ -73,101 +101,119 @@ std::vector<FileTask> TaskPlanner::plan() const {
     return tasks;
 }
 
-void TaskPlanner::addArgument(const std::string& argument, std::vector<FileTask>& tasks) const {
-    const fs::path input(argument);
-    std::error_code error;
+void TaskPlanner::addArgument(const std::string& input, std::vector<FileTask>& tasks) const {
+    struct stat info {};
     // A link named on the command line is followed, as cp does; links met in a walk are not.
-    const fs::file_status status = fs::status(input, error);
-    if (status.type() == fs::file_type::not_found) {
-        tasks.emplace_back(input, TaskResult::failed("no such file or folder"));
+    if (::stat(input.c_str(), &info) != 0) {
+        tasks.emplace_back(input, TaskResult::failed(errno == ENOENT ? "no such file or folder"
+                                                                     : systemMessage(errno)));
         return;
     }
-    if (error) {
-        tasks.emplace_back(input, TaskResult::failed(error.message()));
-        return;
-    }
-    if (fs::is_directory(status)) {
-        if (action_ == Action::Verify || options_.recursive) {
-            addTree(input, {}, isOutputFolder(input), tasks);
-        } else {
+    if (S_ISDIR(info.st_mode)) {
+        if (action_ != Action::Verify && !options_.recursive) {
             tasks.emplace_back(input, TaskResult::failed("is a folder (-r walks it)"));
+            return;
         }
+        std::error_code error;
+        auto top = std::make_shared<const OpenFolder>(OpenFolder::open(input, error));
+        if (error) {
+            tasks.emplace_back(input,
+                               TaskResult::failed("cannot read the folder: " + error.message()));
+            return;
+        }
+        std::string relative;
+        addTree(Walk{top, input, isOutputFolder(info)}, *top, relative, tasks);
         return;
     }
-    if (!fs::is_regular_file(status)) {
+    if (!S_ISREG(info.st_mode)) {
         tasks.emplace_back(input, TaskResult::failed("not a regular file"));
         return;
     }
-    const std::uint64_t size = fs::file_size(input, error);
-    const fs::path folder = options_.outputFolder.value_or(input.parent_path());
-    addFile(input, error ? 0 : size, OutputFolder(folder), {}, tasks);
+    addFile(InputFile{input, nullptr, {}, info},
+            output_.value_or(OutputFolder(fs::path(input).parent_path().string(), false)), {},
+            tasks);
 }
 
-void TaskPlanner::addTree(const fs::path& top, const fs::path& relative, bool inPlace,
+void TaskPlanner::addTree(const Walk& walk, const OpenFolder& folder, std::string& relative,
                           std::vector<FileTask>& tasks) const {
-    const fs::path folder = relative.empty() ? top : top / relative;
-    std::vector<fs::directory_entry> entries;
     std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        entries.push_back(*it);
-    }
+    std::vector<std::string> names = folder.names(error);
     if (error) {
-        tasks.emplace_back(folder,
+        tasks.emplace_back(OutputFolder::joined(walk.shownTop, relative),
                            TaskResult::failed("cannot read the folder: " + error.message()));
         return;
     }
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-        return a.path().filename() < b.path().filename();
-    });
+    std::sort(names.begin(), names.end());
 
-    for (const fs::directory_entry& entry : entries) {
-        const fs::path name = entry.path().filename();
-        const fs::file_status status = entry.symlink_status(error);
-        if (fs::is_symlink(status)) {
-            if (takesName(name, inPlace)) {
-                tasks.emplace_back(entry.path(),
-                                   TaskResult::skipped("symbolic link, not followed"));
+    const std::size_t folderLength = relative.size();
+    const auto shown = [&] { return OutputFolder::joined(walk.shownTop, relative); };
+    for (const std::string& name : names) {
+        relative.resize(folderLength);
+        relative += (folderLength == 0 ? "" : "/") + name;
+        struct stat info {};
+        if (!folder.status(name, info, false, error)) {
+            tasks.emplace_back(shown(), TaskResult::failed("cannot read: " + error.message()));
+        } else if (S_ISLNK(info.st_mode)) {
+            if (takesName(name, walk.inPlace)) {
+                tasks.emplace_back(shown(), TaskResult::skipped("symbolic link, not followed"));
             }
-        } else if (fs::is_directory(status)) {
-            if (!isOutputFolder(entry.path())) {
-                addTree(top, relative / name, inPlace, tasks);
+        } else if (S_ISDIR(info.st_mode)) {
+            if (isOutputFolder(info)) {
+                continue;
             }
-        } else if (!takesName(name, inPlace)) {
+            const OpenFolder inner = folder.openBeneath(name, false, error);
+            if (error) {
+                tasks.emplace_back(
+                    shown(),
+                    TaskResult::failed(error.value() == ELOOP
+                                           ? "became a symbolic link; it is not followed"
+                                           : "cannot read the folder: " + error.message()));
+                continue;
+            }
+            addTree(walk, inner, relative, tasks);
+        } else if (!takesName(name, walk.inPlace)) {
             continue;
-        } else if (!fs::is_regular_file(status)) {
-            tasks.emplace_back(entry.path(), TaskResult::skipped("not a regular file"));
+        } else if (!S_ISREG(info.st_mode)) {
+            tasks.emplace_back(shown(), TaskResult::skipped("not a regular file"));
         } else {
-            const std::uint64_t size = entry.file_size(error);
-            addFile(entry.path(), error ? 0 : size,
-                    OutputFolder(options_.outputFolder.value_or(fs::path())), relative, tasks);
+            addFile(InputFile{shown(), walk.top, relative, info},
+                    output_.value_or(OutputFolder({}, false)), relative.substr(0, folderLength),
+                    tasks);
         }
     }
+    relative.resize(folderLength);
 }
 
-void TaskPlanner::addFile(const fs::path& input, std::uint64_t size, const OutputFolder& folder,
-                          const fs::path& relativeFolder, std::vector<FileTask>& tasks) const {
+void TaskPlanner::addFile(InputFile input, const OutputFolder& folder,
+                          const std::string& relativeFolder, std::vector<FileTask>& tasks) const {
     if (action_ == Action::Verify) {
-        tasks.emplace_back(input, size);
+        tasks.emplace_back(std::move(input));
         return;
     }
-    auto name = outputName(action_, input.filename());
-    if (const auto* reason = std::get_if<std::string>(&name)) {
-        tasks.emplace_back(input, TaskResult::failed(*reason));
+    std::string reason;
+    const auto name = outputName(action_, fs::path(input.shown).filename().string(), reason);
+    if (!name) {
+        tasks.emplace_back(input.shown, TaskResult::failed(reason));
         return;
     }
-    tasks.emplace_back(action_, input, size, folder, relativeFolder / std::get<fs::path>(name));
+    tasks.emplace_back(action_, std::move(input), folder,
+                       OutputFolder::joined(relativeFolder, *name));
 }
 
-bool TaskPlanner::takesName(const fs::path& name, bool inPlace) const {
-    const bool encrypted = name.string().ends_with(kEncSuffix);
-    // A tree encrypted into itself holds the outputs of earlier runs; they are no inputs.
-    return action_ == Action::Encrypt ? !(inPlace && encrypted) : encrypted;
+bool TaskPlanner::takesName(const std::string& name, bool inPlace) const {
+    const bool encrypted = name.ends_with(kEncSuffix);
+    // A tree encrypted into itself holds the outputs of earlier runs; they are no inputs, and
+    // neither is what a killed run left behind.
+    if (action_ == Action::Encrypt) {
+        return !(inPlace && encrypted) && !AtomicFileWriter::isTemporaryName(name);
+    }
+    return encrypted;
 }
 
-bool TaskPlanner::isOutputFolder(const fs::path& folder) const {
+bool TaskPlanner::isOutputFolder(const struct stat& folder) const {
     // Outputs of an earlier run inside the tree are not inputs of this one.
-    std::error_code error;
-    return options_.outputFolder && fs::equivalent(folder, *options_.outputFolder, error);
+    return outputStatus_ && folder.st_dev == outputStatus_->st_dev &&
+           folder.st_ino == outputStatus_->st_ino;
 }
 
 } // namespace corvix::cli

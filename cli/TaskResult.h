@@ -8,7 +8,8 @@ namespace corvix::cli {
 
 /// How one file ended.
 struct TaskResult {
-    enum class Status { Ok, Failed, Skipped };
+    /// NotStarted: the run was stopped before this file's turn came.
+    enum class Status { Ok, Failed, Skipped, NotStarted };
 
     Status status = Status::Ok;
     std::string reason;
@@ -20,6 +21,7 @@ struct TaskResult {
     [[nodiscard]] static TaskResult skipped(std::string why) {
         return {Status::Skipped, std::move(why)};
     }
+    [[nodiscard]] static TaskResult notStarted() { return {Status::NotStarted, "not started"}; }
 
     [[nodiscard]] const char* statusName() const {
         switch (status) {
@@ -29,6 +31,8 @@ struct TaskResult {
             return "failed";
         case Status::Skipped:
             return "skipped";
+        case Status::NotStarted:
+            return "not started";
         }
         return "failed";
     }

@@ -61,7 +61,7 @@ void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
         for (std::size_t i = next++; i < tasks_.size(); i = next++) {
             const FileTask& task = tasks_[i];
             if (!task.isSettled() && settings_.shouldStop && settings_.shouldStop()) {
-                slots.put(i, TaskResult::failed("interrupted before it started"));
+                slots.put(i, TaskResult::notStarted());
                 continue;
             }
             std::uint64_t counted = 0;

@@ -5,6 +5,10 @@
 
 #include <string>
 
+namespace corvix {
+class FileInputStream;
+}
+
 namespace corvix::cli {
 
 /// Reads an encrypted file the way the runtime does, without writing anything, and says whether
@@ -13,7 +17,8 @@ class Verifier {
 public:
     Verifier(KeyMaterial material, std::string headerText);
 
-    [[nodiscard]] RunOutcome verify(const std::string& path, const ChunkCallbacks& callbacks) const;
+    /// Reads `input`, open and at its start, to the end.
+    [[nodiscard]] RunOutcome verify(FileInputStream& input, const ChunkCallbacks& callbacks) const;
 
 private:
     KeyMaterial material_;

@@ -2,10 +2,10 @@
 
 #include "CommandLine.h"
 #include "Key/CorvixKey.h"
-#include "Key/Encodings.h"
-#include "Key/KeyMaterial.h"
+#include "KeyCommands.h"
 #include "ProgressBar.h"
 #include "ResultReporter.h"
+#include "StandardOutput.h"
 #include "StopSignal.h"
 #include "TaskPlanner.h"
 #include "TaskRunner.h"
@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <numeric>
 
 namespace {
@@ -25,15 +26,25 @@ constexpr int kSomeFailed = 1;
 constexpr int kBadUsage = 2;
 constexpr int kInterrupted = 130;
 
-int runTasks(const Options& options) {
+// A failed write to standard output fails the whole run, with the reason.
+int outputChecked(int code) {
+    if (const std::error_code error = StandardOutput::error()) {
+        std::cerr << "corvix-cli: cannot write to standard output: " << error.message() << "\n";
+        return code == kInterrupted ? code : kSomeFailed;
+    }
+    return code;
+}
+
+int runTasks(const Options& options, corvix::KeyMaterial material) {
     StopSignal::install();
     const std::vector<FileTask> tasks = TaskPlanner(options).plan();
 
     RunSettings settings;
-    settings.material = corvix::KeyMaterial::builtIn();
+    settings.material = std::move(material);
     settings.headerText = "quorveth";
     settings.existingOutput = options.existingOutput;
-    settings.shouldStop = &StopSignal::requested;
+    // A reader that went away (`| head -1`) stops the run as Ctrl-C does.
+    settings.shouldStop = [] { return StopSignal::requested() || StandardOutput::closed(); };
 
     ResultReporter reporter(
         options.json ? ResultReporter::Style::Json : ResultReporter::Style::Lines, options.quiet);
@@ -50,34 +61,61 @@ int runTasks(const Options& options) {
     if (StopSignal::requested()) {
         return kInterrupted;
     }
-    return reporter.anyFailed() ? kSomeFailed : kAllSucceeded;
+    return outputChecked(reporter.anyFailed() ? kSomeFailed : kAllSucceeded);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    // A file-size limit should fail a write with EFBIG, not kill the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-
+int run(int argc, char** argv) {
     const auto parsed = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.options) {
         std::cerr << "corvix-cli: " << parsed.error << "\n(corvix-cli --help shows the usage)\n";
         return kBadUsage;
     }
     const Options& options = *parsed.options;
+    // The key is the SHA-256 of the built-in key string: a digest that fails leaves no key.
+    if (options.command != Command::Help && corvix::CorvixKey::aesKey().empty()) {
+        std::cerr << "corvix-cli: the key cannot be derived: OpenSSL's SHA-256 failed\n";
+        return kSomeFailed;
+    }
     switch (options.command) {
     case Command::Help:
-        std::cout << CommandLine::usage();
-        return kAllSucceeded;
+        StandardOutput::write(CommandLine::usage());
+        return outputChecked(kAllSucceeded);
     case Command::Version:
-        std::cout << "corvix-cli " << CORVIX_VERSION << "\n"
-                  << "key fingerprint: " << corvix::CorvixKey::fingerprint() << "\n";
-        return kAllSucceeded;
-    case Command::Key:
-        std::cout << "key:" << corvix::CorvixKey::aesKeyHex() << "\n"
-                  << "iv:" << corvix::hexText(corvix::CorvixKey::ivBytes()) << "\n";
-        return kAllSucceeded;
+        StandardOutput::write(std::string("corvix-cli ") + CORVIX_VERSION + "\n" +
+                              "key fingerprint: " + corvix::CorvixKey::fingerprint() + "\n");
+        return outputChecked(kAllSucceeded);
+    case Command::Keygen:
+        return KeyCommands::generate(*options.keyFile) ? kAllSucceeded : kSomeFailed;
     default:
-        return runTasks(options);
+        break;
     }
+    auto material = KeyCommands::material(options);
+    if (!material) {
+        return kBadUsage;
+    }
+    if (options.command == Command::Cat) {
+        return CatCommand::run(options.cat, *material);
+    }
+    if (options.command == Command::Key) {
+        KeyCommands::print(*material, options.keyFile.has_value());
+        return outputChecked(kAllSucceeded);
+    }
+    return runTasks(options, std::move(*material));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A file-size limit should fail a write with EFBIG, not kill the process, and a reader that
+    // goes away should fail a write with EPIPE, which stops the run cleanly.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("corvix-cli: not enough memory\n", stderr);
+    } catch (const std::exception& error) {
+        std::fputs(("corvix-cli: " + std::string(error.what()) + "\n").c_str(), stderr);
+    }
+    return kSomeFailed;
 }

@@ -4,7 +4,8 @@
 #   include/corvix/{Crypto,Key}/*.h
 #   lib/cmake/Corvix/         the package: find_package(Corvix) gives Corvix::core and
 #                             Corvix::runtime (components "core" and "runtime"), Corvix::cli
-#                             and corvix_encrypt_assets() (CorvixAssets.cmake)
+#                             and corvix_encrypt_assets() (CorvixAssets.cmake, with
+#                             CorvixKeySource.cmake for its KEY_FILE)
 # Everything here belongs to the install component Corvix_Development. The multi-buffer backend
 # (corvix_multibuffer) is linked into the programs only and not installed, so the package carries
 # no dependency on its library.
@@ -31,7 +32,7 @@ install(TARGETS ${CORVIX_INSTALLED_TARGETS} EXPORT CorvixTargets
 # The targets' install interface names include/corvix; the folders keep their relative includes.
 set(CORVIX_HEADER_EXCLUDE)
 if(NOT CORVIX_WITH_RUNTIME)
-    set(CORVIX_HEADER_EXCLUDE PATTERN "CorvixUtils.h" EXCLUDE)
+    set(CORVIX_HEADER_EXCLUDE PATTERN "CorvixUtils.h" EXCLUDE PATTERN "EncryptedFileDevice.h" EXCLUDE)
 endif()
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/Classes/Crypto" "${PROJECT_SOURCE_DIR}/Classes/Key"
     DESTINATION include/corvix COMPONENT Corvix_Development
@@ -51,5 +52,6 @@ write_basic_package_version_file("${PROJECT_BINARY_DIR}/CorvixConfigVersion.cmak
 )
 install(FILES "${PROJECT_BINARY_DIR}/CorvixConfig.cmake"
     "${PROJECT_BINARY_DIR}/CorvixConfigVersion.cmake" "${CMAKE_CURRENT_LIST_DIR}/CorvixAssets.cmake"
+    "${CMAKE_CURRENT_LIST_DIR}/CorvixKeySource.cmake"
     DESTINATION "${CORVIX_INSTALL_CMAKEDIR}" COMPONENT Corvix_Development
 )

@@ -2,6 +2,7 @@
 
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
+#include "App/ToolkitTranslation.h"
 #include "Ui/Main/Controller/TestController.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvix devtest"));
+    corvix::ToolkitTranslation::install(app);
 
     corvix::MainWindow window;
     window.show();

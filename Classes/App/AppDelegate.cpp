@@ -26,6 +26,9 @@ void AppDelegate::applicationDidFinishLaunching(std::unique_ptr<BaseViewControll
     }
 
     controller_ = std::move(screen);
+    if (!controller_->title().isEmpty()) {
+        window_->setWindowTitle(controller_->title());
+    }
     if (content != nullptr) {
         // Asking for the root view builds the whole screen before it enters the window.
         QWidget* root = controller_->view();
@@ -36,10 +39,21 @@ void AppDelegate::applicationDidFinishLaunching(std::unique_ptr<BaseViewControll
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize && window_ && watched == window_->centralWidget()) {
-        windowDidResize();
+    if (window_ && watched == window_->centralWidget()) {
+        if (event->type() == QEvent::Resize) {
+            windowDidResize();
+        } else if (event->type() == QEvent::LayoutRequest) {
+            screenDidChangeMinimumSize();
+        }
     }
     return QObject::eventFilter(watched, event);
+}
+
+void AppDelegate::screenDidChangeMinimumSize() {
+    // The root view's minimum becomes the content area's, which the window's own layout keeps.
+    if (controller_ && controller_->isViewLoaded()) {
+        window_->centralWidget()->setMinimumSize(controller_->view()->minimumSize());
+    }
 }
 
 void AppDelegate::windowDidResize() {

@@ -11,8 +11,9 @@ class QMainWindow;
 namespace corvix {
 
 /// Dresses the main window once the application has started, installs a screen as its
-/// content and keeps that screen's root view exactly as large as the window's content area
-/// (the central widget) for the rest of the run.
+/// content (and its title, when it has one) and keeps that screen's root view exactly as large
+/// as the window's content area (the central widget) for the rest of the run. The window never
+/// gets smaller than the screen's minimum size.
 class AppDelegate : public QObject {
     Q_OBJECT
 
@@ -37,6 +38,7 @@ protected:
 
 private:
     void windowDidResize();
+    void screenDidChangeMinimumSize();
 
     QPointer<QMainWindow> window_;
     std::unique_ptr<BaseViewController> controller_;

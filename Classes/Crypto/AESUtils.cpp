@@ -7,8 +7,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <system_error>
 #include <sys/stat.h>
+#include <system_error>
 
 namespace corvix {
 
@@ -99,30 +99,51 @@ void AESUtils::encryptFile(const std::string& srcPath, const std::string& dstPat
                            std::string_view header, const Bytes& key, const Bytes& iv,
                            const ProgressCallback& onProgress, const CompleteCallback& onComplete,
                            const FailureCallback& onFailure, const CancelQuery& shouldCancel) {
+    encryptFile(srcPath, dstPath, header, KeyMaterial{key, iv}, onProgress, onComplete, onFailure,
+                shouldCancel);
+}
+
+void AESUtils::encryptFile(const std::string& srcPath, const std::string& dstPath,
+                           std::string_view header, const KeyMaterial& material,
+                           const ProgressCallback& onProgress, const CompleteCallback& onComplete,
+                           const FailureCallback& onFailure, const CancelQuery& shouldCancel) {
     if (!sourceIsSized(srcPath, onFailure)) {
         return;
     }
-    report(FileCipher::encrypt(srcPath, dstPath, header, {key, iv}, {onProgress, shouldCancel}),
+    report(FileCipher::encrypt(srcPath, dstPath, header, material, {onProgress, shouldCancel}),
            onComplete, onFailure);
 }
 
+void AESUtils::decryptFile(const std::string& srcPath, const std::string& dstPath, const Bytes& key,
+                           const Bytes& iv, const ProgressCallback& onProgress,
+                           const CompleteCallback& onComplete, const FailureCallback& onFailure,
+                           const CancelQuery& shouldCancel) {
+    decryptFile(srcPath, dstPath, KeyMaterial{key, iv}, onProgress, onComplete, onFailure,
+                shouldCancel);
+}
+
 void AESUtils::decryptFile(const std::string& srcPath, const std::string& dstPath,
-                           const Bytes& key, const Bytes& iv, const ProgressCallback& onProgress,
+                           const KeyMaterial& material, const ProgressCallback& onProgress,
                            const CompleteCallback& onComplete, const FailureCallback& onFailure,
                            const CancelQuery& shouldCancel) {
     if (!sourceIsSized(srcPath, onFailure)) {
         return;
     }
-    report(FileCipher::decrypt(srcPath, dstPath, {key, iv}, {onProgress, shouldCancel}), onComplete,
+    report(FileCipher::decrypt(srcPath, dstPath, material, {onProgress, shouldCancel}), onComplete,
            onFailure);
 }
 
 std::optional<Bytes> AESUtils::decryptFileToBytes(const std::string& path, const Bytes& key,
                                                   const Bytes& iv) {
+    return decryptFileToBytes(path, KeyMaterial{key, iv});
+}
+
+std::optional<Bytes> AESUtils::decryptFileToBytes(const std::string& path,
+                                                  const KeyMaterial& material) {
     if (!fileSize(path)) {
         return std::nullopt;
     }
-    return FileCipher::decryptToBytes(path, {key, iv});
+    return FileCipher::decryptToBytes(path, material);
 }
 
 } // namespace corvix

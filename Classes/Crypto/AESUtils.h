@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../Key/Bytes.h"
+#include "../Key/KeyMaterial.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,8 +31,8 @@ public:
     [[nodiscard]] static std::optional<Bytes> decryptBytes(const Bytes& data, std::int64_t length,
                                                            const Bytes& key, const Bytes& iv);
     /// Base64-decodes `text` (strictly), decrypts it and reads the result as UTF-8.
-    [[nodiscard]] static std::optional<std::string> decryptString(std::string_view text,
-                                                                  const Bytes& key, const Bytes& iv);
+    [[nodiscard]] static std::optional<std::string>
+    decryptString(std::string_view text, const Bytes& key, const Bytes& iv);
 
     /// Size of the file at `path`; on failure prints one line (path and system error) to
     /// standard output and gives nothing.
@@ -49,6 +50,13 @@ public:
                             const CompleteCallback& onComplete = {},
                             const FailureCallback& onFailure = {},
                             const CancelQuery& shouldCancel = {});
+    /// The same with key material of the app's own (or KeyMaterial::builtIn()).
+    static void encryptFile(const std::string& srcPath, const std::string& dstPath,
+                            std::string_view header, const KeyMaterial& material,
+                            const ProgressCallback& onProgress = {},
+                            const CompleteCallback& onComplete = {},
+                            const FailureCallback& onFailure = {},
+                            const CancelQuery& shouldCancel = {});
 
     /// Decrypts an encrypted file into `dstPath`, with the same callbacks and guarantees.
     static void decryptFile(const std::string& srcPath, const std::string& dstPath,
@@ -57,11 +65,18 @@ public:
                             const CompleteCallback& onComplete = {},
                             const FailureCallback& onFailure = {},
                             const CancelQuery& shouldCancel = {});
+    static void decryptFile(const std::string& srcPath, const std::string& dstPath,
+                            const KeyMaterial& material, const ProgressCallback& onProgress = {},
+                            const CompleteCallback& onComplete = {},
+                            const FailureCallback& onFailure = {},
+                            const CancelQuery& shouldCancel = {});
 
     /// The whole plaintext of an encrypted file, or nothing when it cannot be read or any part
     /// of it does not decrypt.
     [[nodiscard]] static std::optional<Bytes> decryptFileToBytes(const std::string& path,
                                                                  const Bytes& key, const Bytes& iv);
+    [[nodiscard]] static std::optional<Bytes> decryptFileToBytes(const std::string& path,
+                                                                 const KeyMaterial& material);
 };
 
 } // namespace corvix

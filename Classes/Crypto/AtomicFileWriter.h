@@ -1,50 +1,81 @@
 #pragma once
 
+#include "OpenFolder.h"
 #include "OutputStream.h"
 
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace corvix {
 
-/// Writes a file so that it appears whole or not at all. The bytes go to a hidden temporary
-/// file beside the destination (".NAME.XXXXXX.part", with a very long NAME shortened to fit the
-/// file system's limit); commit() renames it over the destination,
-/// and every other ending (failure, cancellation, destruction) removes it. A run that is killed
-/// leaves at most that hidden file, never a torn destination, and an earlier file at the
-/// destination survives every failed run.
+/// Writes a file so that it appears whole or not at all, with mode 0600 until it is complete.
+///
+/// A new file is written as an unnamed file in the destination's folder and linked in under its
+/// name by commit(), so a run that is killed leaves nothing at all. A file that replaces another
+/// (or any file, where the file system has no unnamed files) is written to a hidden temporary
+/// file beside the destination (".NAME.XXXXXX.part", a very long NAME shortened to fit the file
+/// system's limit) that commit() renames over it; a killed run may leave that file, which walks
+/// know by its name. Every other ending (failure, cancellation, destruction) removes what was
+/// written, and an earlier file at the destination survives every failed run.
+///
+/// The folder is held open from the start, so the file lands in that folder even when it is
+/// renamed, or swapped for a link, while the file is written.
 class AtomicFileWriter final : public OutputStream {
 public:
+    /// A writer for the file at `destination`; the folders on the way are taken as the path
+    /// names them.
     explicit AtomicFileWriter(std::string destination);
+    /// A writer for the file `name` in `folder`, shown as `shownPath` in messages.
+    AtomicFileWriter(const OpenFolder& folder, std::string name, std::string shownPath);
     ~AtomicFileWriter() override;
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
-    /// Creates the temporary file; false (with error()) when the folder does not take it.
-    [[nodiscard]] bool create();
+    /// Makes the file to write into. `permissions`: the bits a new file ends with, less the
+    /// umask; a replaced file keeps its own. False (see failure()) when the folder does not take
+    /// the file, or when the destination exists and is not a regular file (a folder, a device, a
+    /// FIFO, a socket or a link to one), which is then left as it is.
+    [[nodiscard]] bool create(unsigned permissions = 0666);
 
     [[nodiscard]] bool hasSpaceAvailable() const override;
     std::ptrdiff_t write(const std::uint8_t* buffer, std::size_t n) override;
 
-    /// Closes the temporary file and renames it over the destination; when that replaces a file,
-    /// the new bytes are flushed to disk first.
+    /// Gives the file its final mode and puts it in place. A replaced file's new bytes are
+    /// flushed to disk before the rename, so a power cut cannot leave an empty file where a
+    /// good one used to be; a brand-new file has nothing to lose and skips that flush.
     [[nodiscard]] bool commit();
 
-    /// Closes and removes the temporary file; the destination is left as it was.
+    /// Closes and removes what was written; the destination is left as it was.
     void discard();
 
     [[nodiscard]] std::error_code error() const { return error_; }
-    [[nodiscard]] const std::string& temporaryPath() const { return temporary_; }
+    /// The failure in words, with the destination's name.
+    [[nodiscard]] std::string failure() const;
+    [[nodiscard]] const std::string& destination() const { return shown_; }
+
+    /// Whether `name` has the form of the temporary file of a run that was killed.
+    [[nodiscard]] static bool isTemporaryName(std::string_view name);
 
 private:
-    void fail(int errorNumber);
-    /// A replaced file keeps its permission bits; a new one gets the usual 0666 less umask.
-    void keepPermissionsOfDestination();
+    enum class Stage { Creating, NotRegular, Writing };
 
-    std::string destination_;
-    std::string temporary_;
+    [[nodiscard]] bool openFolder();
+    [[nodiscard]] bool openUnnamed();
+    [[nodiscard]] bool openNamed();
+    [[nodiscard]] bool linkUnnamed();
+    [[nodiscard]] bool flushIfReplacing();
+    void fail(int errorNumber);
+
+    OpenFolder folder_;
+    std::string folderPath_; // for a writer made from a path, until the folder is open
+    std::string name_;
+    std::string shown_;
+    std::string temporary_; // the temporary file's name in the folder, when it has one
     int fd_ = -1;
+    unsigned mode_ = 0600;
     bool replacing_ = false;
+    Stage stage_ = Stage::Creating;
     std::error_code error_;
 };
 

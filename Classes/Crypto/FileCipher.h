@@ -11,6 +11,8 @@
 
 namespace corvix {
 
+class AtomicFileWriter;
+class FileInputStream;
 class OutputStream;
 
 /// The encrypted file format, both ways:
@@ -22,7 +24,8 @@ class OutputStream;
 /// header line without decoding it.
 ///
 /// Unlike the callback operations of AESUtils, these runs print nothing and report why they
-/// failed. Files are written atomically: on any failure the destination is left as it was.
+/// failed. Files are written atomically (see AtomicFileWriter): on any failure the destination
+/// is left as it was. A new output takes the source's permission bits, less the umask.
 class FileCipher {
 public:
     FileCipher() = delete;
@@ -41,6 +44,18 @@ public:
 
     /// Decrypts the body of an encrypted file into any output stream (memory, a file, nowhere).
     [[nodiscard]] static RunOutcome decryptInto(const std::string& srcPath, OutputStream& output,
+                                                const KeyMaterial& material,
+                                                const ChunkCallbacks& callbacks = {});
+
+    /// The same three runs for a caller that opens the files itself: `source` is open and read
+    /// from its start, and `output` has not been created yet.
+    [[nodiscard]] static RunOutcome encrypt(FileInputStream& source, AtomicFileWriter& output,
+                                            std::string_view header, const KeyMaterial& material,
+                                            const ChunkCallbacks& callbacks = {});
+    [[nodiscard]] static RunOutcome decrypt(FileInputStream& source, AtomicFileWriter& output,
+                                            const KeyMaterial& material,
+                                            const ChunkCallbacks& callbacks = {});
+    [[nodiscard]] static RunOutcome decryptInto(FileInputStream& source, OutputStream& output,
                                                 const KeyMaterial& material,
                                                 const ChunkCallbacks& callbacks = {});
 

@@ -15,13 +15,19 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 constexpr std::size_t kDirectReadSize = 4 * 1024;
 } // namespace
 
-FileInputStream::FileInputStream(std::string path) : path_(std::move(path)) {}
+FileInputStream::FileInputStream(std::string path)
+    : folder_(AT_FDCWD), name_(path), shown_(std::move(path)), followLink_(true) {}
+
+FileInputStream::FileInputStream(const OpenFolder& folder, std::string name, std::string shownPath)
+    : folder_(folder.descriptor()), name_(std::move(name)), shown_(std::move(shownPath)),
+      followLink_(false) {}
 
 FileInputStream::~FileInputStream() { close(); }
 
 bool FileInputStream::open() {
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is refused below anyway.
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    fd_ = ::openat(folder_, name_.c_str(),
+                   O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink_ ? 0 : O_NOFOLLOW));
     if (fd_ < 0) {
         error_ = std::error_code(errno, std::generic_category());
         return false;
@@ -63,6 +69,28 @@ std::optional<std::uint64_t> FileInputStream::size() {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
+unsigned FileInputStream::permissions() const {
+    struct stat info {};
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+        return 0600;
+    }
+    return info.st_mode & 07777;
+}
+
+bool FileInputStream::rewind() {
+    if (fd_ < 0 || error_) {
+        return false;
+    }
+    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+        error_ = std::error_code(errno, std::generic_category());
+        return false;
+    }
+    begin_ = 0;
+    end_ = 0;
+    atEnd_ = false;
+    return true;
+}
+
 bool FileInputStream::hasBytesAvailable() const { return fd_ >= 0 && !atEnd_ && !error_; }
 
 std::ptrdiff_t FileInputStream::readFromFile(std::uint8_t* buffer, std::size_t n) {
@@ -80,6 +108,24 @@ std::ptrdiff_t FileInputStream::readFromFile(std::uint8_t* buffer, std::size_t n
             return -1;
         }
     }
+}
+
+std::size_t FileInputStream::readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t n,
+                                    std::error_code& error) const {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t count =
+            ::pread(fd_, buffer + done, n - done, static_cast<off_t>(offset + done));
+        if (count > 0) {
+            done += static_cast<std::size_t>(count);
+        } else if (count == 0) {
+            break;
+        } else if (errno != EINTR) {
+            error = std::error_code(errno, std::generic_category());
+            break;
+        }
+    }
+    return done;
 }
 
 bool FileInputStream::refill() {

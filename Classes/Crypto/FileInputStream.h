@@ -1,6 +1,7 @@
 #pragma once
 
 #include "InputStream.h"
+#include "OpenFolder.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,9 @@ namespace corvix {
 class FileInputStream final : public InputStream {
 public:
     explicit FileInputStream(std::string path);
+    /// A stream over the file `name` in `folder`, which must stay open until open(). A link
+    /// there is not followed. `shownPath` names the file in messages.
+    FileInputStream(const OpenFolder& folder, std::string name, std::string shownPath);
     ~FileInputStream() override;
     FileInputStream(const FileInputStream&) = delete;
     FileInputStream& operator=(const FileInputStream&) = delete;
@@ -27,6 +31,11 @@ public:
 
     /// Size of the opened file, taken from the open descriptor.
     [[nodiscard]] std::optional<std::uint64_t> size();
+    /// The permission bits of the opened file.
+    [[nodiscard]] unsigned permissions() const;
+    /// Goes back to the first byte, to read the file again.
+    [[nodiscard]] bool rewind();
+    [[nodiscard]] const std::string& path() const { return shown_; }
 
     [[nodiscard]] bool hasBytesAvailable() const override;
     std::ptrdiff_t read(std::uint8_t* buffer, std::size_t n) override;
@@ -35,6 +44,12 @@ public:
     /// before it, or nothing when the stream ends (or fails) first.
     [[nodiscard]] std::optional<std::uint64_t> skipPast(std::uint8_t delimiter);
 
+    /// Reads at `offset` until n bytes have arrived or the file ends, without moving the stream:
+    /// positioned reads share no file position, so any number of threads may make them at once.
+    /// Returns the count read; `error` is set when the system reports one.
+    [[nodiscard]] std::size_t readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t n,
+                                     std::error_code& error) const;
+
     /// The error that stopped the stream, if any.
     [[nodiscard]] std::error_code error() const { return error_; }
 
@@ -42,7 +57,10 @@ private:
     bool refill();
     std::ptrdiff_t readFromFile(std::uint8_t* buffer, std::size_t n);
 
-    std::string path_;
+    int folder_;
+    std::string name_;
+    std::string shown_;
+    bool followLink_;
     int fd_ = -1;
     bool atEnd_ = false;
     std::error_code error_;

@@ -16,8 +16,8 @@ namespace {
 // has to be held; a longer line cannot be the expected one.
 constexpr std::size_t kLongestHeaderLine = 4096;
 
-RunOutcome unreadable(const std::string& path, const FileInputStream& input) {
-    return RunOutcome::failed("cannot read " + path + ": " + input.error().message());
+RunOutcome unreadable(const FileInputStream& input) {
+    return RunOutcome::failed("cannot read " + input.path() + ": " + input.error().message());
 }
 
 RunOutcome noTerminator() {
@@ -37,16 +37,21 @@ RunOutcome HeaderCheck::check(const std::string& path, std::string_view header,
     if (!input.open()) {
         return RunOutcome::failed("cannot open " + path + ": " + input.error().message());
     }
+    return check(input, header, material);
+}
+
+RunOutcome HeaderCheck::check(FileInputStream& input, std::string_view header,
+                              const KeyMaterial& material) {
     Bytes start(kLongestHeaderLine);
     start.resize(readFully(input, start.data(), start.size()));
     if (input.error()) {
-        return unreadable(path, input);
+        return unreadable(input);
     }
     const auto terminator = std::find(start.begin(), start.end(), FileCipher::kHeaderEnd);
     if (terminator == start.end()) {
         // The line is too long to match; still tell a foreign header from no header at all.
         if (start.size() < kLongestHeaderLine || !input.skipPast(FileCipher::kHeaderEnd)) {
-            return input.error() ? unreadable(path, input) : noTerminator();
+            return input.error() ? unreadable(input) : noTerminator();
         }
         return otherHeader(header);
     }
@@ -54,6 +59,9 @@ RunOutcome HeaderCheck::check(const std::string& path, std::string_view header,
     const auto text = AESUtils::decryptString(line, material.key, material.iv);
     if (!text || *text != header) {
         return otherHeader(header);
+    }
+    if (!input.rewind()) {
+        return unreadable(input);
     }
     return RunOutcome::completed();
 }

@@ -8,6 +8,8 @@
 
 namespace corvix {
 
+class FileInputStream;
+
 /// Checks the header line of an encrypted file, which the readers themselves skip unread: a file
 /// whose header line does not decrypt to the expected header text was written with other key
 /// material or is not an encrypted file at all.
@@ -18,6 +20,10 @@ public:
     /// Completed when the bytes before the file's first 0x0D decrypt to `header`; otherwise
     /// failed with the reason (cannot be read, no header terminator, another header).
     [[nodiscard]] static RunOutcome check(const std::string& path, std::string_view header,
+                                          const KeyMaterial& material);
+    /// The same over an open stream, read from its start; when the check passes, the stream is
+    /// set back at its start for the reader that follows.
+    [[nodiscard]] static RunOutcome check(FileInputStream& input, std::string_view header,
                                           const KeyMaterial& material);
 };
 

@@ -3,14 +3,16 @@
 #include "../Crypto/AESUtils.h"
 #include "CorvixKey.h"
 #include "Encodings.h"
+#include "EncryptedFileDevice.h"
 
-#include <QByteArrayView>
 #include <QCoreApplication>
 #include <QFile>
+#include <QImageReader>
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #if defined(__APPLE__)
@@ -27,14 +29,14 @@ namespace {
 std::atomic<bool> keyDerived{false};
 std::atomic<bool> ivDerived{false};
 
-struct KeyMaterial {
+struct BuiltInKeyMaterial {
     const Bytes& key;
     const Bytes& iv;
 };
 
 // The key first, then the IV, in that order on every path (argument evaluation order would
 // leave it open).
-KeyMaterial keyMaterial() {
+BuiltInKeyMaterial keyMaterial() {
     const Bytes& key = CorvixUtils::key();
     const Bytes& iv = CorvixUtils::iv();
     return {key, iv};
@@ -67,9 +69,40 @@ bool liesBelow(const fs::path& inner, const fs::path& folder) {
     return folderEnd == folder.end() && innerRest != inner.end();
 }
 
-std::optional<QImage> imageFrom(const Bytes& bytes) {
-    QImage image =
-        QImage::fromData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+// The file operations read in place: the text is decrypted straight into its own memory and a
+// picture is decoded from the device, so no whole copy of the plaintext is made besides the
+// result. A file that cannot be sized prints its line first, as decryptFileToBytes does; the
+// header line is skipped unread, as there.
+std::optional<std::string> readText(const std::string& path, const KeyMaterial& material) {
+    if (!AESUtils::fileSize(path)) {
+        return std::nullopt;
+    }
+    EncryptedFileReader reader(path, material, std::nullopt);
+    if (!reader.open().succeeded()) {
+        return std::nullopt;
+    }
+    std::string text;
+    try {
+        text.resize(reader.size());
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+    const auto got = reader.read(0, reinterpret_cast<std::uint8_t*>(text.data()), text.size());
+    if (!got || *got != text.size() || !isUtf8(text)) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::optional<QImage> readImage(const std::string& path, const KeyMaterial& material) {
+    if (!AESUtils::fileSize(path)) {
+        return std::nullopt;
+    }
+    EncryptedFileDevice device(path, material, std::nullopt);
+    if (!device.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    QImage image = QImageReader(&device).read();
     if (image.isNull()) {
         return std::nullopt;
     }
@@ -100,20 +133,12 @@ bool CorvixUtils::isKeyMaterialLoaded() {
 
 std::optional<std::string> CorvixUtils::decryptFileText(const std::string& path) {
     const auto [key, iv] = keyMaterial();
-    const auto plain = AESUtils::decryptFileToBytes(path, key, iv);
-    if (!plain) {
-        return std::nullopt;
-    }
-    return utf8Text(*plain);
+    return readText(path, KeyMaterial{key, iv});
 }
 
 std::optional<QImage> CorvixUtils::decryptFileImage(const std::string& path) {
     const auto [key, iv] = keyMaterial();
-    const auto plain = AESUtils::decryptFileToBytes(path, key, iv);
-    if (!plain) {
-        return std::nullopt;
-    }
-    return imageFrom(*plain);
+    return readImage(path, KeyMaterial{key, iv});
 }
 
 std::optional<QImage> CorvixUtils::decryptFileToImage(const std::string& path) {
@@ -143,16 +168,7 @@ std::optional<std::string> CorvixUtils::decryptText(std::string_view base64) {
 
 std::optional<std::string> CorvixUtils::encryptText(std::string_view text) {
     const auto [key, iv] = keyMaterial();
-    const Bytes plain = utf8Bytes(text);
-    if (!utf8Text(plain)) {
-        return std::nullopt;
-    }
-    const auto sealed =
-        AESUtils::encryptBytes(plain, static_cast<std::int64_t>(plain.size()), key, iv);
-    if (!sealed) {
-        return std::nullopt;
-    }
-    return utf8Text(base64Bytes(*sealed));
+    return encryptText(text, KeyMaterial{key, iv});
 }
 
 std::string CorvixUtils::resourceDirectory() {
@@ -196,6 +212,47 @@ std::optional<std::string> CorvixUtils::resourcePath(std::string_view name) {
         return std::nullopt;
     }
     return file.string();
+}
+
+std::optional<std::string> CorvixUtils::decryptFileText(const std::string& path,
+                                                        const KeyMaterial& material) {
+    return readText(path, material);
+}
+
+std::optional<QImage> CorvixUtils::decryptFileImage(const std::string& path,
+                                                    const KeyMaterial& material) {
+    return readImage(path, material);
+}
+
+std::optional<std::string> CorvixUtils::decryptResourceText(std::string_view name,
+                                                            const KeyMaterial& material) {
+    const auto path = resourcePath(name);
+    return path ? decryptFileText(*path, material) : std::nullopt;
+}
+
+std::optional<QImage> CorvixUtils::decryptResourceImage(std::string_view name,
+                                                        const KeyMaterial& material) {
+    const auto path = resourcePath(name);
+    return path ? decryptFileImage(*path, material) : std::nullopt;
+}
+
+std::optional<std::string> CorvixUtils::decryptText(std::string_view base64,
+                                                    const KeyMaterial& material) {
+    return AESUtils::decryptString(base64, material.key, material.iv);
+}
+
+std::optional<std::string> CorvixUtils::encryptText(std::string_view text,
+                                                    const KeyMaterial& material) {
+    const Bytes plain = utf8Bytes(text);
+    if (!utf8Text(plain)) {
+        return std::nullopt;
+    }
+    const auto sealed = AESUtils::encryptBytes(plain, static_cast<std::int64_t>(plain.size()),
+                                               material.key, material.iv);
+    if (!sealed) {
+        return std::nullopt;
+    }
+    return utf8Text(base64Bytes(*sealed));
 }
 
 } // namespace corvix

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Bytes.h"
+#include "KeyMaterial.h"
 
 #include <QImage>
 #include <optional>
@@ -10,7 +11,8 @@
 namespace corvix {
 
 /// One-call reading (and text encryption) with the built-in key material, for apps that ship
-/// their assets as `.enc` files: a caller never handles the key or the IV itself.
+/// their assets as `.enc` files: a caller never handles the key or the IV itself. An app with a
+/// key of its own passes its KeyMaterial to the overloads at the end instead.
 ///
 /// The key and the IV are derived once per process, on first use, and kept until it ends; every
 /// operation may run on any thread. Failures of any kind give nothing: a missing file or
@@ -55,6 +57,21 @@ public:
     /// that is absolute, holds a `..` part or resolves (through links) outside the folder gives
     /// nothing too.
     [[nodiscard]] static std::optional<std::string> resourcePath(std::string_view name);
+
+    /// The same operations with the app's own key material, such as the function that
+    /// corvix_encrypt_assets(... KEY_FILE) generates. They never touch the built-in material.
+    [[nodiscard]] static std::optional<std::string> decryptFileText(const std::string& path,
+                                                                    const KeyMaterial& material);
+    [[nodiscard]] static std::optional<QImage> decryptFileImage(const std::string& path,
+                                                                const KeyMaterial& material);
+    [[nodiscard]] static std::optional<std::string>
+    decryptResourceText(std::string_view name, const KeyMaterial& material);
+    [[nodiscard]] static std::optional<QImage> decryptResourceImage(std::string_view name,
+                                                                    const KeyMaterial& material);
+    [[nodiscard]] static std::optional<std::string> decryptText(std::string_view base64,
+                                                                const KeyMaterial& material);
+    [[nodiscard]] static std::optional<std::string> encryptText(std::string_view text,
+                                                                const KeyMaterial& material);
 };
 
 } // namespace corvix

@@ -70,14 +70,21 @@ std::size_t utf8SequenceLength(std::string_view text) {
 
 Bytes utf8Bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-std::optional<std::string> utf8Text(const Bytes& bytes) {
-    std::string text(bytes.begin(), bytes.end());
+bool isUtf8(std::string_view text) {
     for (std::string_view rest = text; !rest.empty();) {
         const std::size_t length = utf8SequenceLength(rest);
         if (length == 0) {
-            return std::nullopt;
+            return false;
         }
         rest.remove_prefix(length);
+    }
+    return true;
+}
+
+std::optional<std::string> utf8Text(const Bytes& bytes) {
+    std::string text(bytes.begin(), bytes.end());
+    if (!isUtf8(text)) {
+        return std::nullopt;
     }
     return text;
 }
@@ -85,7 +92,10 @@ std::optional<std::string> utf8Text(const Bytes& bytes) {
 Bytes sha256(const Bytes& bytes) {
     Bytes digest(32, 0);
     unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr);
+    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
+        length != digest.size()) {
+        return {};
+    }
     return digest;
 }
 

@@ -16,13 +16,17 @@ class OutputStream;
 /// stray continuation byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF).
 [[nodiscard]] std::size_t utf8SequenceLength(std::string_view text);
 
+/// Whether the whole text is well-formed UTF-8.
+[[nodiscard]] bool isUtf8(std::string_view text);
+
 /// UTF-8 bytes of a text (the text is already UTF-8; no byte-order mark, no terminator).
 [[nodiscard]] Bytes utf8Bytes(std::string_view text);
 
 /// The text held by UTF-8 bytes, or nothing when they are not well-formed UTF-8.
 [[nodiscard]] std::optional<std::string> utf8Text(const Bytes& bytes);
 
-/// SHA-256 digest (32 bytes).
+/// SHA-256 digest (32 bytes); empty when the digest cannot be computed, which no key accepts,
+/// rather than a key of zeros that every use would take.
 [[nodiscard]] Bytes sha256(const Bytes& bytes);
 
 /// Two lowercase hexadecimal digits per byte, no separator.

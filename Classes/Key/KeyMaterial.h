@@ -2,6 +2,7 @@
 
 #include "Bytes.h"
 
+#include <optional>
 #include <string>
 
 namespace corvix {
@@ -17,6 +18,9 @@ struct KeyMaterial {
 
     /// The material built into every Corvix program (CorvixKey's key and IV).
     [[nodiscard]] static KeyMaterial builtIn();
+    /// New material for an app of its own: a 32-byte key and a 16-byte IV from OpenSSL's random
+    /// generator, or nothing when it cannot give them.
+    [[nodiscard]] static std::optional<KeyMaterial> generate();
 
     /// The first 16 hexadecimal digits of SHA-256 over the key: lets two builds check that they
     /// share the key material without showing it.

@@ -1,16 +1,14 @@
+// AES-CBC with PKCS#7 over byte arrays: NIST SP 800-38A appendix F.2 and the failure cases.
+
 #include "Crypto/AESUtils.h"
 
-#include "Files.h"
-#include "Key/CorvixKey.h"
 #include "Key/Encodings.h"
+#include "TestKit.h"
 
 #include <gtest/gtest.h>
 
 namespace corvix {
 namespace {
-
-using test::patternBytes;
-using test::slice;
 
 std::optional<Bytes> encrypt(const Bytes& data, const Bytes& key, const Bytes& iv) {
     return AESUtils::encryptBytes(data, static_cast<std::int64_t>(data.size()), key, iv);
@@ -20,10 +18,11 @@ std::optional<Bytes> decrypt(const Bytes& data, const Bytes& key, const Bytes& i
     return AESUtils::decryptBytes(data, static_cast<std::int64_t>(data.size()), key, iv);
 }
 
-// NIST SP 800-38A appendix F.2: CBC-AES128 (F.2.1/F.2.2), CBC-AES192 (F.2.3/F.2.4) and
-// CBC-AES256 (F.2.5/F.2.6). The vectors are four raw blocks; with PKCS#7 a fifth block of
-// padding follows, AES(key, C4 xor 10..10), computed with `openssl enc -aes-N-cbc`.
-TEST(AesBytes, Sp800_38aCbcVectors) {
+Bytes cut(const Bytes& bytes, std::size_t count) { return copyPrefix(count, bytes); }
+
+// F.2.1, F.2.3 and F.2.5: four raw blocks each. With PKCS#7 a fifth block of padding follows,
+// AES(key, C4 xor 10..10), computed with `openssl enc -aes-N-cbc`.
+TEST(AesBytes, Sp800_38aCbcVectorsWithTheirPaddingBlock) {
     const struct {
         const char* name;
         const char* key;
@@ -44,94 +43,80 @@ TEST(AesBytes, Sp800_38aCbcVectors) {
          "3f461796d6b0d6b2e0c2a72b4d80e644"},
     };
     const Bytes iv = bytesFromHex("000102030405060708090a0b0c0d0e0f");
-    const std::string plain = "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
-                              "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
+    const Bytes plain = bytesFromHex("6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+                                     "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
     for (const auto& v : vectors) {
-        const std::string sealed = std::string(v.cipher) + v.paddingBlock;
-        EXPECT_EQ(encrypt(bytesFromHex(plain), bytesFromHex(v.key), iv), bytesFromHex(sealed))
-            << v.name;
-        EXPECT_EQ(decrypt(bytesFromHex(sealed), bytesFromHex(v.key), iv), bytesFromHex(plain))
-            << v.name;
-        // Without the padding block the last plaintext byte, 0x10, asks for sixteen padding
-        // bytes that the block does not hold: the whole padding is checked, not its last byte.
-        EXPECT_EQ(decrypt(bytesFromHex(v.cipher), bytesFromHex(v.key), iv), std::nullopt) << v.name;
+        const Bytes key = bytesFromHex(v.key);
+        const Bytes sealed = bytesFromHex(std::string(v.cipher) + v.paddingBlock);
+        EXPECT_EQ(encrypt(plain, key, iv), sealed) << v.name;
+        EXPECT_EQ(decrypt(sealed, key, iv), plain) << v.name;
+        // Without the padding block the last byte, 0x10, asks for sixteen padding bytes that
+        // the block does not hold: the whole padding is checked, not its last byte.
+        EXPECT_EQ(decrypt(bytesFromHex(v.cipher), key, iv), std::nullopt) << v.name;
+        // IV bytes beyond the first 16 do not count.
+        Bytes longIv = iv;
+        longIv.resize(32, 0xAA);
+        EXPECT_EQ(encrypt(plain, key, longIv), sealed) << v.name;
     }
 }
 
-TEST(AesBytes, OutputIsWholeBlocksWithPadding) {
-    const Bytes key = CorvixKey::aesKey();
-    const Bytes iv = CorvixKey::ivBytes();
-    for (const std::size_t length : {0UL, 1UL, 15UL, 16UL, 17UL, 32UL, 1048575UL, 1048576UL}) {
-        const Bytes data = patternBytes(length);
-        const auto sealed = encrypt(data, key, iv);
-        ASSERT_TRUE(sealed) << length;
-        EXPECT_EQ(sealed->size(), 16 * (length / 16 + 1)) << length;
-        EXPECT_EQ(decrypt(*sealed, key, iv), data) << length;
-    }
-}
-
-TEST(AesBytes, LengthSelectsTheLeadingBytes) {
-    const Bytes key = CorvixKey::aesKey();
-    const Bytes iv = CorvixKey::ivBytes();
-    const Bytes data = patternBytes(40);
-    EXPECT_EQ(AESUtils::encryptBytes(data, 20, key, iv), encrypt(slice(data, 0, 20), key, iv));
-    EXPECT_EQ(AESUtils::encryptBytes(data, -1, key, iv), std::nullopt);
-    EXPECT_EQ(AESUtils::encryptBytes(data, 41, key, iv), std::nullopt);
-    EXPECT_EQ(AESUtils::decryptBytes(*encrypt(data, key, iv), 49, key, iv), std::nullopt);
-}
-
-TEST(AesBytes, DecryptionFailures) {
-    const Bytes key = CorvixKey::aesKey();
-    const Bytes iv = CorvixKey::ivBytes();
-    const Bytes sealed = *encrypt(patternBytes(100), key, iv);
-    EXPECT_EQ(decrypt(slice(sealed, 0, 111), key, iv), std::nullopt) << "not whole blocks";
-    EXPECT_EQ(decrypt({}, key, iv), std::nullopt) << "no block at all";
+TEST(AesBytes, WhatGivesNothing) {
+    const Bytes key = test::pattern(32, 3);
+    const Bytes iv = test::pattern(16, 4);
+    const Bytes data = test::pattern(100);
+    const Bytes sealed = *encrypt(data, key, iv);
     Bytes otherKey = key;
     otherKey[0] ^= 0x80;
-    EXPECT_EQ(decrypt(sealed, otherKey, iv), std::nullopt) << "the padding check catches this key";
-
-    // The padding of a whole-block message is a block of 0x10: xor-ing the last byte of the
-    // block before it with 0x10 turns the final byte into 0x00, which is never valid padding.
-    Bytes damaged = *encrypt(patternBytes(32), key, iv);
+    // The padding of a whole-block message is a block of 0x10: flipping the block before it
+    // turns the final byte into 0x00, which is never valid padding.
+    Bytes damaged = *encrypt(test::pattern(32), key, iv);
     damaged[31] ^= 0x10;
-    EXPECT_EQ(decrypt(damaged, key, iv), std::nullopt);
+    const std::vector<std::pair<const char*, std::optional<Bytes>>> rows = {
+        {"decrypt: not whole blocks", decrypt(cut(sealed, 111), key, iv)},
+        {"decrypt: no block at all", decrypt({}, key, iv)},
+        {"decrypt: another key", decrypt(sealed, otherKey, iv)},
+        {"decrypt: damaged padding", decrypt(damaged, key, iv)},
+        {"encrypt: key of 31 bytes", encrypt(data, cut(key, 31), iv)},
+        {"encrypt: key of 0 bytes", encrypt(data, {}, iv)},
+        {"encrypt: IV of 15 bytes", encrypt(data, key, cut(iv, 15))},
+        {"decrypt: IV of 15 bytes", decrypt(sealed, key, cut(iv, 15))},
+        {"encrypt: negative length", AESUtils::encryptBytes(data, -1, key, iv)},
+        {"encrypt: length past the end", AESUtils::encryptBytes(data, 101, key, iv)},
+        {"decrypt: length past the end", AESUtils::decryptBytes(sealed, 113, key, iv)},
+    };
+    for (const auto& [name, result] : rows) {
+        EXPECT_EQ(result, std::nullopt) << name;
+    }
+    EXPECT_EQ(AESUtils::encryptBytes(data, 20, key, iv), encrypt(cut(data, 20), key, iv));
 }
 
-// AES-128/192/256 by key length; any other key, or an IV under 16 bytes, gives nothing and is
-// never read past its end; IV bytes beyond 16 do not count.
-TEST(AesBytes, KeyAndIvSizes) {
-    const Bytes data = patternBytes(33);
-    const Bytes iv = CorvixKey::ivBytes();
-    const Bytes sealed = *encrypt(data, CorvixKey::aesKey(), iv);
-    for (const std::size_t keyLength : {0UL, 1UL, 15UL, 16UL, 17UL, 24UL, 31UL, 32UL, 33UL, 64UL}) {
-        const Bytes key = patternBytes(keyLength, 7);
-        const bool valid = keyLength == 16 || keyLength == 24 || keyLength == 32;
-        const auto sealedWithKey = encrypt(data, key, iv);
-        ASSERT_EQ(sealedWithKey.has_value(), valid) << keyLength;
-        EXPECT_EQ(decrypt(valid ? *sealedWithKey : sealed, key, iv),
-                  valid ? std::optional(data) : std::nullopt)
-            << keyLength;
+TEST(AesBytes, EveryLengthRoundTripsInWholeBlocks) {
+    for (const std::size_t keyLength : {16, 24, 32}) {
+        const Bytes key = test::pattern(keyLength, 7);
+        const Bytes iv = test::pattern(16, 8);
+        for (const std::size_t length : {0, 1, 15, 16, 17, 1048576}) {
+            const Bytes data = test::pattern(length);
+            const auto sealed = encrypt(data, key, iv);
+            ASSERT_TRUE(sealed) << length;
+            EXPECT_EQ(sealed->size() % 16, 0U);
+            EXPECT_GT(sealed->size(), length);
+            EXPECT_LE(sealed->size(), length + 16);
+            EXPECT_EQ(decrypt(*sealed, key, iv), data) << keyLength << " " << length;
+        }
     }
-    for (const std::size_t ivLength : {0UL, 1UL, 15UL}) {
-        EXPECT_EQ(encrypt(data, CorvixKey::aesKey(), slice(iv, 0, ivLength)), std::nullopt);
-        EXPECT_EQ(decrypt(sealed, CorvixKey::aesKey(), slice(iv, 0, ivLength)), std::nullopt);
-    }
-    Bytes longIv = iv;
-    longIv.resize(32, 0xAA);
-    EXPECT_EQ(encrypt(data, CorvixKey::aesKey(), longIv), sealed);
 }
 
 TEST(AesBytes, DecryptString) {
-    const Bytes key = CorvixKey::aesKey();
-    const Bytes iv = CorvixKey::ivBytes();
+    const Bytes key = test::pattern(32, 5);
+    const Bytes iv = test::pattern(16, 6);
     const std::string text = "配置 config ✓";
     const std::string sealed = base64Text(*encrypt(utf8Bytes(text), key, iv));
     EXPECT_EQ(AESUtils::decryptString(sealed, key, iv), text);
     EXPECT_EQ(AESUtils::decryptString("not base64!", key, iv), std::nullopt);
     EXPECT_EQ(AESUtils::decryptString("", key, iv), std::nullopt);
-    EXPECT_EQ(AESUtils::decryptString(sealed, patternBytes(32, 9), iv), std::nullopt);
-    const std::string notUtf8 = base64Text(*encrypt({0xC3, 0x28}, key, iv));
-    EXPECT_EQ(AESUtils::decryptString(notUtf8, key, iv), std::nullopt);
+    EXPECT_EQ(AESUtils::decryptString(sealed, test::pattern(32, 9), iv), std::nullopt);
+    EXPECT_EQ(AESUtils::decryptString(base64Text(*encrypt({0xC3, 0x28}, key, iv)), key, iv),
+              std::nullopt);
 }
 
 } // namespace

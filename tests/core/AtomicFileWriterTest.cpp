@@ -1,87 +1,105 @@
+// The atomic writer: what can be seen while it writes, what is left after it commits or gives
+// up, and where the file lands when its folder is swapped for a link in the meantime. The
+// destinations it refuses are in tests/reliability/FaultInjectionTest.cpp.
+
 #include "Crypto/AtomicFileWriter.h"
 
-#include "Files.h"
 #include "Key/Encodings.h"
-#include "ScratchDir.h"
+#include "TestKit.h"
 
-#include <filesystem>
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-namespace corvix {
+namespace corvix::test {
 namespace {
 
-using test::ScratchDir;
-namespace fs = std::filesystem;
-
-bool writeAll(AtomicFileWriter& writer, const Bytes& data) {
-    return writeFully(writer, data.data(), data.size()) == data.size();
+unsigned modeOf(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-TEST(AtomicFileWriter, WritesBesideTheDestinationAndRenamesOnCommit) {
-    const ScratchDir dir;
-    AtomicFileWriter writer(dir.file("out.enc"));
-    ASSERT_TRUE(writer.create());
-    const fs::path temporary(writer.temporaryPath());
-    EXPECT_EQ(temporary.parent_path(), dir.path());
-    EXPECT_TRUE(temporary.filename().string().starts_with(".out.enc."));
-    EXPECT_TRUE(temporary.filename().string().ends_with(".part"));
-    EXPECT_FALSE(fs::exists(dir / "out.enc")) << "nothing at the destination before commit";
-
-    const Bytes data = test::patternBytes(1000);
-    ASSERT_TRUE(writeAll(writer, data));
-    ASSERT_TRUE(writer.commit());
-    EXPECT_EQ(test::readFile(dir / "out.enc"), data);
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.enc"});
-}
-
-TEST(AtomicFileWriter, AReplacedFileKeepsItsPermissions) {
-    const ScratchDir dir;
-    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
-    test::writeFile(dir / "out", test::patternBytes(5000));
-    fs::permissions(dir / "out", mode);
-    AtomicFileWriter writer(dir.file("out"));
-    ASSERT_TRUE(writer.create());
-    ASSERT_TRUE(writeAll(writer, {2}));
-    ASSERT_TRUE(writer.commit());
-    EXPECT_EQ(test::readFile(dir / "out"), Bytes{2});
-    EXPECT_EQ(fs::status(dir / "out").permissions(), mode);
-}
-
-// A name close to the 255-byte limit leaves no room for the dot and suffix of the temporary
-// file; the temporary name is shortened, on a UTF-8 boundary, instead of failing the run.
-TEST(AtomicFileWriter, NamesNearTheLengthLimit) {
-    const ScratchDir dir;
-    std::string wide;
-    for (int i = 0; i < 84; ++i) {
-        wide += "文"; // 3 bytes each: 252 bytes
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
     }
-    for (const std::string& name : {std::string(250, 'n') + ".enc", wide}) {
-        AtomicFileWriter writer(dir.file(name));
-        ASSERT_TRUE(writer.create()) << writer.error().message();
-        const std::string temporary = fs::path(writer.temporaryPath()).filename().string();
-        EXPECT_LE(temporary.size(), 255U);
-        EXPECT_TRUE(utf8Text(Bytes(temporary.begin(), temporary.end())));
-        ASSERT_TRUE(writeAll(writer, {1}));
-        ASSERT_TRUE(writer.commit()) << writer.error().message();
-        EXPECT_EQ(test::readFile(dir / name), Bytes{1});
-    }
-    EXPECT_EQ(dir.entries().size(), 2U);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
-TEST(AtomicFileWriter, TwoWritersToOneDestinationUseTwoTemporaryFiles) {
-    const ScratchDir dir;
-    AtomicFileWriter first(dir.file("out"));
-    AtomicFileWriter second(dir.file("out"));
-    ASSERT_TRUE(first.create());
-    ASSERT_TRUE(second.create());
-    EXPECT_NE(first.temporaryPath(), second.temporaryPath());
-    ASSERT_TRUE(writeAll(first, {1}));
-    ASSERT_TRUE(writeAll(second, {2}));
-    ASSERT_TRUE(first.commit());
-    ASSERT_TRUE(second.commit());
-    EXPECT_EQ(test::readFile(dir / "out"), Bytes{2});
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out"});
+bool put(AtomicFileWriter& writer, const std::string& text) {
+    return writeFully(writer, utf8Bytes(text).data(), text.size()) == text.size();
+}
+
+TEST(AtomicFileWriter, WritesWholeOrNotAtAllWithItsOwnModes) {
+    struct Case {
+        const char* name;
+        std::string before; // "", "file" (mode 0640), "link" (to nothing), or "racer": another
+                            // writer puts a file there while this one writes
+        bool commit;
+        std::string file = "out";
+    };
+    const mode_t umask = ::umask(0);
+    ::umask(umask);
+    for (const Case& row :
+         {Case{"new", "", true}, Case{"new, dropped", "", false}, Case{"replaced", "file", true},
+          Case{"replacement, dropped", "file", false},
+          Case{"name near the limit", "file", true, std::string(250, 'n')},
+          Case{"dangling link", "link", true}, Case{"another writer first", "racer", true}}) {
+        SCOPED_TRACE(row.name);
+        const Scratch scratch;
+        const fs::path target = scratch / row.file;
+        if (row.before == "file") {
+            writeFile(target, "earlier");
+            fs::permissions(target, static_cast<fs::perms>(0640));
+        } else if (row.before == "link") {
+            fs::create_symlink("gone", target);
+        }
+        AtomicFileWriter writer(target.string());
+        ASSERT_TRUE(writer.create(0604)) << writer.failure();
+        ASSERT_TRUE(put(writer, "new"));
+        // A new file has no name until it is whole; a replacement's temporary file is private.
+        const auto writing = namesIn(scratch.path());
+        EXPECT_EQ(writing.size(), row.before == "file" || row.before == "link" ? 2U : 0U);
+        for (const std::string& name : writing) {
+            EXPECT_TRUE(name == row.file ||
+                        (AtomicFileWriter::isTemporaryName(name) && modeOf(scratch / name) == 0600))
+                << name;
+        }
+        AtomicFileWriter racer(target.string());
+        ASSERT_TRUE(row.before != "racer" || (racer.create() && put(racer, "x") && racer.commit()));
+        if (row.commit) {
+            ASSERT_TRUE(writer.commit()) << writer.failure();
+            EXPECT_EQ(modeOf(target), row.before == "file" ? 0640U : 0604U & ~umask);
+        } else {
+            writer.discard();
+        }
+        EXPECT_EQ(namesIn(scratch.path()).size(), row.commit || row.before == "file" ? 1U : 0U);
+        EXPECT_TRUE(!fs::exists(target) ||
+                    readBytes(target) == utf8Bytes(row.commit ? "new" : "earlier"));
+    }
+}
+
+TEST(AtomicFileWriter, StaysInItsFolderWhenTheFolderIsSwappedForALink) {
+    for (const bool replacing : {false, true}) {
+        const Scratch scratch;
+        fs::create_directories(scratch / "elsewhere");
+        writeFile(scratch / "out/other", "");
+        if (replacing) {
+            writeFile(scratch / "out/x", "earlier");
+        }
+        std::error_code error;
+        AtomicFileWriter writer(OpenFolder::open(scratch / "out", error), "x", "out/x");
+        ASSERT_TRUE(writer.create() && put(writer, "data"));
+        fs::rename(scratch / "out", scratch / "moved");
+        fs::create_directory_symlink("elsewhere", scratch / "out");
+        ASSERT_TRUE(writer.commit()) << writer.failure();
+        EXPECT_EQ(readBytes(scratch / "moved/x"), utf8Bytes("data"));
+        EXPECT_EQ(namesIn(scratch / "moved"), (std::vector<std::string>{"other", "x"}));
+        EXPECT_TRUE(fs::is_empty(scratch / "elsewhere"));
+    }
 }
 
 } // namespace
-} // namespace corvix
+} // namespace corvix::test

@@ -1,6 +1,8 @@
 # Installs Corvix into a fresh prefix, builds a copy of the assets-consumer project against it
-# (its build encrypts two assets with corvix_encrypt_assets) and runs it; then changes one asset
-# and checks that the next build encrypts that one again, and only that one.
+# (its build encrypts two assets with corvix_encrypt_assets, once with the built-in key and once
+# with a key file made by keygen) and runs both programs; checks that the keyed program does not
+# hold its key as it stands in the key file; then changes one asset and checks that the next
+# build encrypts that one again, and only that one.
 #   -D BUILD_DIR=  -D SOURCE_DIR=<assets-consumer>  -D WORK_DIR=  -D GENERATOR=  -D CXX=
 cmake_minimum_required(VERSION 3.24)
 file(REMOVE_RECURSE "${WORK_DIR}")
@@ -25,6 +27,7 @@ endfunction()
 run(out "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}"
     --component Corvix_Development)
 file(COPY "${SOURCE_DIR}/" DESTINATION "${source}")
+run(out "${prefix}/bin/corvix-cli" keygen -o "${source}/app.key")
 run(out "${CMAKE_COMMAND}" -S "${source}" -B "${build}" -G "${GENERATOR}"
     "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_PREFIX_PATH=${prefix}"
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_BUILD_TYPE=Release)
@@ -32,6 +35,22 @@ run(out "${CMAKE_COMMAND}" -S "${source}" -B "${build}" -G "${GENERATOR}"
 run(out "${CMAKE_COMMAND}" --build "${build}")
 expect_encrypted("${out}" greeting.txt settings.json)
 run(out "${build}/assets-consumer" "${source}/assets" greeting.txt settings.json)
+run(out "${build}/keyed/assets-consumer-keyed" "${source}/assets" greeting.txt settings.json)
+
+# The program holds neither the key's nor the IV's bytes or hex text as one run, and no copy of
+# the key file lies in the build.
+set(program "${build}/keyed/assets-consumer-keyed")
+file(READ "${program}" program_bytes HEX)
+file(STRINGS "${source}/app.key" material)
+file(GLOB_RECURSE copies "${build}/*.key")
+foreach(line IN LISTS material)
+    string(REGEX REPLACE "^[a-z]+:" "" hex "${line}")
+    string(FIND "${program_bytes}" "${hex}" at)
+    file(STRINGS "${program}" as_text REGEX "${hex}")
+    if(NOT at EQUAL -1 OR as_text OR copies)
+        message(FATAL_ERROR "the key material is exposed (${at}, ${as_text}, ${copies})")
+    endif()
+endforeach()
 
 run(out "${CMAKE_COMMAND}" --build "${build}")
 expect_encrypted("${out}")

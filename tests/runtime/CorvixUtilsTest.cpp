@@ -1,212 +1,121 @@
-#include "Key/CorvixUtils.h"
+// One-call reading with the built-in key material: texts against the openssl command, files and
+// pictures, and the resource lookup that must never leave the resources folder.
 
-#include "EncryptedFiles.h"
-#include "Files.h"
-#include "Key/Encodings.h"
-#include "ScratchDir.h"
+#include "Crypto/FileCipher.h"
+#include "Key/CorvixUtils.h"
+#include "TestKit.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QImage>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <string>
-#include <vector>
 
 namespace corvix {
 namespace {
 
-namespace fs = std::filesystem;
-using test::ScratchDir;
-using test::writeEncrypted;
+using test::fs::path;
 
-// Expected values come from the openssl command, not from this code:
-//   K=<the key string's SHA-256, as `corvix-cli key` prints it>
-//   I=$(printf 4630295817204468 | xxd -p)
-//   printf 'TEXT' | openssl enc -aes-256-cbc -K $K -iv $I | base64 -w0
-const char* const kKeyHex = "c7e2b25901e076867cb3e9bad29fc87b53dd33f8111b17074e1ea9c2b11bd37f";
-const char* const kSealedEmpty = "QXRgLk/2J3esCguqDXxtCg==";
-const char* const kSealedHello = "HSyM7B/IxqbwlCXFpkpkEw==";
-const char* const kSealedGreeting = "E1JfQ1KFD/r1CvrRLajEZMzJd2FHX50rHCifi/FBqn4=";
-const char* const kGreeting = "Grüße, 世界\n";
+// From the openssl command, not from this code:
+//   printf 'TEXT' | openssl enc -aes-256-cbc -K $KEY -iv $(printf 4630295817204468 | xxd -p) | base64 -w0
+// with KEY the built-in key as `corvix-cli key` prints it.
+const std::vector<std::pair<std::string, std::string>> kSealedTexts = {
+    {"", "QXRgLk/2J3esCguqDXxtCg=="},
+    {"hello", "HSyM7B/IxqbwlCXFpkpkEw=="},
+    {"Grüße, 世界\n", "E1JfQ1KFD/r1CvrRLajEZMzJd2FHX50rHCifi/FBqn4="},
+};
 
-QImage samplePicture() {
-    QImage picture(7, 5, QImage::Format_ARGB32);
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            picture.setPixel(x, y, qRgba(x * 36, y * 60, (x * y * 13) % 256, 255 - x * y));
-        }
-    }
-    return picture;
+void writeEncrypted(const path& target, std::string_view plain) {
+    test::writeFile(path(target) += ".plain", plain);
+    ASSERT_TRUE(FileCipher::encrypt(path(target) += ".plain", target, "quorveth",
+                                    KeyMaterial::builtIn())
+                    .succeeded());
+    test::fs::remove(path(target) += ".plain");
 }
 
-std::string pngOf(const QImage& picture) {
+QImage picture() {
+    QImage image(7, 5, QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            image.setPixel(x, y, qRgba(x * 36, y * 60, (x * y * 13) % 256, 255 - x * y));
+        }
+    }
+    return image;
+}
+
+std::string png() {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(picture.save(&buffer, "PNG"));
+    picture().save(&buffer, "PNG");
     return bytes.toStdString();
 }
 
-void expectSamePicture(const std::optional<QImage>& actual, const QImage& expected) {
-    ASSERT_TRUE(actual.has_value());
-    EXPECT_EQ(actual->convertToFormat(QImage::Format_ARGB32), expected);
+bool samePicture(const std::optional<QImage>& image) {
+    return image && image->convertToFormat(QImage::Format_ARGB32) == picture();
 }
 
-TEST(CorvixUtilsText, KeyMaterialIsTheBuiltInOne) {
-    EXPECT_EQ(CorvixUtils::key(), bytesFromHex(kKeyHex));
-    EXPECT_EQ(CorvixUtils::iv(), utf8Bytes("4630295817204468"));
-    EXPECT_EQ(&CorvixUtils::key(), &CorvixUtils::key());
-}
-
-TEST(CorvixUtilsText, EncryptsAsTheOpensslCommandDoes) {
-    for (const auto& [plain, sealed] :
-         {std::pair{"", kSealedEmpty}, {"hello", kSealedHello}, {kGreeting, kSealedGreeting}}) {
+TEST(CorvixUtils, TextsAgreeWithTheOpensslCommand) {
+    for (const auto& [plain, sealed] : kSealedTexts) {
         EXPECT_EQ(CorvixUtils::encryptText(plain), sealed);
         EXPECT_EQ(CorvixUtils::decryptText(sealed), plain);
     }
-}
-
-TEST(CorvixUtilsText, RoundTripsEveryText) {
-    const std::vector<std::string> texts = {
-        "",
-        "a",
-        "exactly sixteen!",
-        std::string("nul\0inside", 10),
-        kGreeting,
-        std::string(100000, 'x') + "😀",
-    };
-    for (const std::string& text : texts) {
-        const auto sealed = CorvixUtils::encryptText(text);
-        ASSERT_TRUE(sealed.has_value()) << text.size();
-        EXPECT_EQ(sealed->size() % 4, 0U);
-        EXPECT_EQ(sealed->find('\n'), std::string::npos);
-        EXPECT_EQ(CorvixUtils::decryptText(*sealed), text) << text.size();
+    const std::string large = std::string(100000, 'x') + std::string("nul\0😀", 8);
+    EXPECT_EQ(CorvixUtils::decryptText(CorvixUtils::encryptText(large).value_or("")), large);
+    for (const std::string& bad : {std::string(""), std::string("not base64!"),
+                                   kSealedTexts[1].second + "\n"}) {
+        EXPECT_EQ(CorvixUtils::decryptText(bad), std::nullopt) << bad;
     }
+    EXPECT_EQ(CorvixUtils::encryptText("\xff\xfe"), std::nullopt);
 }
 
-TEST(CorvixUtilsText, GivesNothingForWhatItCannotGiveBack) {
-    EXPECT_FALSE(CorvixUtils::encryptText("\xff\xfe").has_value());
-    EXPECT_FALSE(CorvixUtils::decryptText("").has_value());
-    EXPECT_FALSE(CorvixUtils::decryptText("not base64!").has_value());
-    EXPECT_FALSE(CorvixUtils::decryptText(std::string(kSealedHello) + "\n").has_value());
-}
-
-TEST(CorvixUtilsFile, ReadsTextBackWhole) {
-    ScratchDir folder;
-    // A two-byte character split by the first chunk boundary: the text is decoded only whole.
+TEST(CorvixUtils, FilesGiveTheirTextOrTheirPicture) {
+    const test::Scratch dir;
+    // A two-byte character across the first chunk boundary: the text is decoded only whole.
     const std::string text = std::string(1048575, 'a') + "é and more\nlast line";
-    ASSERT_TRUE(writeEncrypted(folder / "big.txt.enc", text));
-    EXPECT_EQ(CorvixUtils::decryptFileText(folder.file("big.txt.enc")), text);
-
-    ASSERT_TRUE(writeEncrypted(folder / "empty.txt.enc", ""));
-    EXPECT_EQ(CorvixUtils::decryptFileText(folder.file("empty.txt.enc")), "");
-}
-
-TEST(CorvixUtilsFile, PngIsAPictureAndNotText) {
-    ScratchDir folder;
-    const QImage picture = samplePicture();
-    const std::string path = folder.file("photo.png.enc");
-    ASSERT_TRUE(writeEncrypted(path, pngOf(picture)));
-
-    EXPECT_FALSE(CorvixUtils::decryptFileText(path).has_value());
-    expectSamePicture(CorvixUtils::decryptFileImage(path), picture);
-    expectSamePicture(CorvixUtils::decryptFileToImage(path), picture);
-}
-
-// What does not decrypt, as damaged files and wrong keys, the file-format tests cover.
-TEST(CorvixUtilsFile, GivesNothingForWhatIsNotItsKind) {
-    ScratchDir folder;
-    const std::string text = folder.file("note.txt.enc");
-    ASSERT_TRUE(writeEncrypted(text, "just words"));
-    EXPECT_FALSE(CorvixUtils::decryptFileImage(text).has_value());
-    const std::string empty = folder.file("empty.png.enc");
-    ASSERT_TRUE(writeEncrypted(empty, ""));
-    EXPECT_FALSE(CorvixUtils::decryptFileImage(empty).has_value());
-    EXPECT_FALSE(CorvixUtils::decryptFileText(folder.file("absent.enc")).has_value());
-    EXPECT_FALSE(CorvixUtils::decryptFileImage(folder.file("absent.enc")).has_value());
-}
-
-// Resources live in `resources` beside this test's executable. Tests of this file may run at
-// the same time in separate processes, so each one uses names of its own.
-class CorvixUtilsResource : public ::testing::Test {
-protected:
-    void SetUp() override {
-        folder_ = CorvixUtils::resourceDirectory();
-        fs::create_directories(folder_);
-        prefix_ =
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-";
+    writeEncrypted(dir / "big.txt.enc", text);
+    writeEncrypted(dir / "empty.enc", "");
+    writeEncrypted(dir / "photo.png.enc", png());
+    EXPECT_EQ(CorvixUtils::decryptFileText((dir / "big.txt.enc").string()), text);
+    EXPECT_EQ(CorvixUtils::decryptFileText((dir / "empty.enc").string()), "");
+    EXPECT_EQ(CorvixUtils::decryptFileText((dir / "photo.png.enc").string()), std::nullopt);
+    EXPECT_TRUE(samePicture(CorvixUtils::decryptFileImage((dir / "photo.png.enc").string())));
+    EXPECT_TRUE(samePicture(CorvixUtils::decryptFileToImage((dir / "photo.png.enc").string())));
+    for (const char* notAPicture : {"big.txt.enc", "empty.enc", "absent.enc"}) {
+        EXPECT_FALSE(CorvixUtils::decryptFileImage((dir / notAPicture).string())) << notAPicture;
     }
-    void TearDown() override {
-        for (const fs::path& path : created_) {
-            std::error_code ignored;
-            fs::remove_all(path, ignored);
-        }
-    }
-
-    // Returns the resource name of a new encrypted file at folder/`name` (or outside it).
-    std::string addEncrypted(const fs::path& where, const std::string& name,
-                             const std::string& plain) {
-        const fs::path path = where / (prefix_ + name);
-        fs::create_directories(path.parent_path());
-        EXPECT_TRUE(writeEncrypted(path, plain));
-        created_.push_back(path);
-        return prefix_ + name;
-    }
-    std::string addLink(const std::string& name, const fs::path& target) {
-        const fs::path path = folder_ / (prefix_ + name);
-        fs::create_symlink(target, path);
-        created_.push_back(path);
-        return prefix_ + name;
-    }
-
-    fs::path folder_;
-    std::string prefix_;
-    std::vector<fs::path> created_;
-};
-
-TEST_F(CorvixUtilsResource, PresentResourcesDecrypt) {
-    // With an application object the folder comes from Qt; without, the first-use test checks.
-    EXPECT_EQ(folder_, fs::read_symlink("/proc/self/exe").parent_path() / "resources");
-    const std::string text = addEncrypted(folder_, "hello.txt.enc", kGreeting);
-    EXPECT_EQ(CorvixUtils::decryptResourceText(text), kGreeting);
-    EXPECT_EQ(CorvixUtils::decryptResourceText("./" + text), kGreeting);
-
-    const QImage picture = samplePicture();
-    const std::string image = addEncrypted(folder_, "dir/logo.png.enc", pngOf(picture));
-    expectSamePicture(CorvixUtils::decryptResourceImage(image), picture);
-    EXPECT_FALSE(CorvixUtils::decryptResourceText(image).has_value());
-    created_.push_back(folder_ / (prefix_ + "dir"));
-
-    const std::string inner = addLink("inner-link.enc", folder_ / text);
-    EXPECT_EQ(CorvixUtils::decryptResourceText(inner), kGreeting);
+    EXPECT_EQ(CorvixUtils::decryptFileText((dir / "absent.enc").string()), std::nullopt);
 }
 
-TEST_F(CorvixUtilsResource, AbsentResourcesGiveNothing) {
-    const std::string present = addEncrypted(folder_, "sub/there.txt.enc", "here");
-    created_.push_back(folder_ / (prefix_ + "sub"));
-    EXPECT_FALSE(CorvixUtils::decryptResourceText(prefix_ + "missing.txt.enc").has_value());
-    EXPECT_FALSE(CorvixUtils::decryptResourceImage(prefix_ + "missing.png.enc").has_value());
-    EXPECT_FALSE(CorvixUtils::decryptResourceText("").has_value());
-    EXPECT_FALSE(CorvixUtils::decryptResourceText(prefix_ + "sub").has_value());
-    EXPECT_FALSE(CorvixUtils::decryptResourceText(present + "/").has_value());
-    EXPECT_EQ(CorvixUtils::decryptResourceText(present), "here");
-}
-
-TEST_F(CorvixUtilsResource, NamesThatLeaveTheFolderGiveNothing) {
-    const fs::path beside = folder_.parent_path();
-    const std::string outside = addEncrypted(beside, "outside.txt.enc", "secret next door");
-    const std::string inside = addEncrypted(folder_, "inside.txt.enc", "inside");
-    const std::string link = addLink("out-link.enc", beside / outside);
-
-    EXPECT_FALSE(CorvixUtils::decryptResourceText("../" + outside).has_value());
-    EXPECT_FALSE(CorvixUtils::decryptResourceText((beside / outside).string()).has_value());
-    EXPECT_FALSE(CorvixUtils::decryptResourceText("x/../../" + outside).has_value());
-    EXPECT_FALSE(CorvixUtils::decryptResourceText("../resources/" + inside).has_value());
-    EXPECT_FALSE(CorvixUtils::decryptResourceText(link).has_value());
-    EXPECT_FALSE(CorvixUtils::decryptResourceText(inside + std::string("\0/x", 3)).has_value());
-    EXPECT_FALSE(CorvixUtils::decryptResourceImage("../" + outside).has_value());
-    EXPECT_EQ(CorvixUtils::decryptResourceText(inside), "inside");
+TEST(CorvixUtils, ResourcesAreFoundOnlyInsideTheirFolder) {
+    const path folder = CorvixUtils::resourceDirectory();
+    EXPECT_EQ(folder, test::fs::read_symlink("/proc/self/exe").parent_path() / "resources");
+    test::fs::remove_all(folder);
+    writeEncrypted(folder / "hello.txt.enc", "hello");
+    writeEncrypted(folder / "dir" / "logo.png.enc", png());
+    writeEncrypted(folder.parent_path() / "outside.txt.enc", "next door");
+    test::fs::create_symlink(folder / "hello.txt.enc", folder / "inner-link.enc");
+    test::fs::create_symlink(folder.parent_path() / "outside.txt.enc", folder / "out-link.enc");
+    const std::vector<std::pair<std::string, std::optional<std::string>>> texts = {
+        {"hello.txt.enc", "hello"},
+        {"./hello.txt.enc", "hello"},
+        {"inner-link.enc", "hello"},
+        {"missing.txt.enc", std::nullopt},
+        {"", std::nullopt},
+        {"dir", std::nullopt},
+        {"hello.txt.enc/", std::nullopt},
+        {"dir/logo.png.enc", std::nullopt}, // a picture is no text
+        {"../outside.txt.enc", std::nullopt},
+        {(folder.parent_path() / "outside.txt.enc").string(), std::nullopt},
+        {"x/../../outside.txt.enc", std::nullopt},
+        {"../resources/hello.txt.enc", std::nullopt},
+        {"out-link.enc", std::nullopt},
+        {std::string("hello.txt.enc\0/x", 16), std::nullopt},
+    };
+    for (const auto& [name, text] : texts) {
+        EXPECT_EQ(CorvixUtils::decryptResourceText(name), text) << name;
+    }
+    EXPECT_TRUE(samePicture(CorvixUtils::decryptResourceImage("dir/logo.png.enc")));
+    EXPECT_FALSE(CorvixUtils::decryptResourceImage("../outside.txt.enc"));
+    test::fs::remove(folder.parent_path() / "outside.txt.enc");
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include "Key/CorvixKey.h"
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 std::uint64_t encryptedSize(std::uint64_t sourceSize) {
     const std::uint64_t rest = sourceSize % kMiB;
@@ -27,4 +29,5 @@ bool writeEncrypted(const std::filesystem::path& target, std::string_view plain)
     return completed;
 }
 
+} // namespace legacy
 } // namespace corvix::test

@@ -7,6 +7,8 @@
 #include <string_view>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 constexpr std::size_t kMiB = 1048576;
 /// A full 1 MiB chunk, encrypted: one block of padding more.
@@ -26,4 +28,5 @@ inline constexpr std::string_view kQuorvethHeaderLine = "UR4g+z0OV5YSSpHIpEA4ag=
 /// Writes `plain` to `target`, encrypted, through a plaintext file beside it that is removed.
 [[nodiscard]] bool writeEncrypted(const std::filesystem::path& target, std::string_view plain);
 
+} // namespace legacy
 } // namespace corvix::test

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 std::ptrdiff_t FailingOutputStream::write(const std::uint8_t* buffer, std::size_t n) {
     if (written.size() >= capacity_) {
@@ -14,4 +16,5 @@ std::ptrdiff_t FailingOutputStream::write(const std::uint8_t* buffer, std::size_
     return static_cast<std::ptrdiff_t>(count);
 }
 
+} // namespace legacy
 } // namespace corvix::test

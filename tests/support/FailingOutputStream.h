@@ -7,6 +7,8 @@
 #include <limits>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 /// The failing device: takes at most `perWrite` bytes a call, and once `capacity` bytes are in,
 /// fails every write as a full disk does.
@@ -27,4 +29,5 @@ private:
     bool failed_ = false;
 };
 
+} // namespace legacy
 } // namespace corvix::test

@@ -10,6 +10,8 @@
 #include <stdexcept>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 namespace {
 
@@ -109,4 +111,5 @@ Bytes slice(const Bytes& bytes, std::size_t offset, std::size_t count) {
     return Bytes(first, first + static_cast<std::ptrdiff_t>(std::min(count, bytes.size() - start)));
 }
 
+} // namespace legacy
 } // namespace corvix::test

@@ -10,6 +10,8 @@
 #include <vector>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 // Whole-file helpers. They make missing parent folders and throw when a file cannot be read or
 // written, which fails the test that called them.
@@ -35,4 +37,5 @@ void writeText(const std::filesystem::path& path, std::string_view content);
 /// At most `count` bytes from `offset` on.
 [[nodiscard]] Bytes slice(const Bytes& bytes, std::size_t offset, std::size_t count);
 
+} // namespace legacy
 } // namespace corvix::test

@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 namespace {
 
@@ -183,4 +185,5 @@ int runInChild(const std::function<int()>& body, std::chrono::milliseconds timeo
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+} // namespace legacy
 } // namespace corvix::test

@@ -10,6 +10,8 @@
 #include <vector>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 /// How a child process ended and what it wrote.
 struct ProcessResult {
@@ -69,4 +71,5 @@ private:
 [[nodiscard]] int runInChild(const std::function<int()>& body,
                              std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
+} // namespace legacy
 } // namespace corvix::test

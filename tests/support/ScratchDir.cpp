@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 ScratchDir::ScratchDir() {
     const std::filesystem::path root(CORVIX_TEST_SCRATCH);
@@ -26,4 +28,5 @@ std::vector<std::string> ScratchDir::entries() const {
     return entriesOf(path_);
 }
 
+} // namespace legacy
 } // namespace corvix::test

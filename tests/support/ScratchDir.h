@@ -6,6 +6,8 @@
 #include <vector>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 /// A fresh private folder under the build tree (not /tmp, which may be a small RAM disk),
 /// removed with everything in it at the end of the test. Tests run in parallel, each in its own.
@@ -29,4 +31,5 @@ private:
     std::filesystem::path path_;
 };
 
+} // namespace legacy
 } // namespace corvix::test

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 StdoutCapture::StdoutCapture() : file_(std::tmpfile()) {
     std::fflush(stdout);
@@ -36,4 +38,5 @@ std::string StdoutCapture::stop() {
     return text;
 }
 
+} // namespace legacy
 } // namespace corvix::test

@@ -4,6 +4,8 @@
 #include <string>
 
 namespace corvix::test {
+// Being retired: new tests use TestKit.h.
+inline namespace legacy {
 
 /// Sends everything written to standard output (file descriptor 1, from any thread) to a
 /// temporary file until `stop` gives it back; the destructor stops too.
@@ -23,4 +25,5 @@ private:
     int savedStdout_ = -1;
 };
 
+} // namespace legacy
 } // namespace corvix::test

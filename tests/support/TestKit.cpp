@@ -40,7 +40,7 @@ std::vector<std::string> Scratch::tree() const {
     std::error_code error;
     for (fs::recursive_directory_iterator it(path_, error), end; !error && it != end;
          it.increment(error)) {
-        names.push_back(fs::relative(it->path(), path_).string());
+        names.push_back(it->path().lexically_relative(path_).string());
     }
     std::sort(names.begin(), names.end());
     return names;

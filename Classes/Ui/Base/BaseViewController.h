@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 
 class QColor;
@@ -27,6 +28,10 @@ public:
     [[nodiscard]] QWidget* view();
     [[nodiscard]] bool isViewLoaded() const { return !view_.isNull(); }
 
+    /// What the window that shows this screen is titled; empty leaves the window's own title.
+    [[nodiscard]] const QString& title() const { return title_; }
+    void setTitle(const QString& title) { title_ = title; }
+
 protected:
     /// Makes the plain root view: no children, zero size; its owner sizes it afterwards.
     virtual void loadView();
@@ -41,6 +46,7 @@ protected:
 
 private:
     QPointer<QWidget> view_;
+    QString title_;
 };
 
 /// Paints `view`'s background in `color` when the view fills its own background (auto-fill on,

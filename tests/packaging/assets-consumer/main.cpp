@@ -1,7 +1,11 @@
 // assets-consumer ASSETS_DIR NAME...: reads each NAME.enc from the resources folder beside the
 // program and compares it with ASSETS_DIR/NAME. Exits 0 when every asset reads back unchanged.
+// Built with CONSUMER_HAS_APP_KEY, it reads with the app's own key material.
 
 #include <Key/CorvixUtils.h>
+#ifdef CONSUMER_HAS_APP_KEY
+#include "CorvixAppKey.h"
+#endif
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -17,7 +21,11 @@ int main(int argc, char** argv) {
         const std::string name = argv[i];
         std::ifstream plain(std::string(argv[1]) + "/" + name, std::ios::binary);
         const std::string expected{std::istreambuf_iterator<char>(plain), {}};
+#ifdef CONSUMER_HAS_APP_KEY
+        const auto text = corvix::CorvixUtils::decryptResourceText(name + ".enc", corvixAppKey());
+#else
         const auto text = corvix::CorvixUtils::decryptResourceText(name + ".enc");
+#endif
         const bool same = plain && text && *text == expected;
         std::cout << (same ? "ok " : "FAILED ") << name << '\n';
         failures += same ? 0 : 1;

@@ -1,8 +1,8 @@
 #include "MainController.h"
 
-#include "Crypto/AESUtils.h"
+#include "Crypto/FileCipher.h"
+#include "FailureReason.h"
 #include "Key/Console.h"
-#include "Key/CorvixKey.h"
 #include "Ui/Base/BaseButton.h"
 #include "Ui/Base/BaseTextView.h"
 
@@ -12,10 +12,14 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QPromise>
 #include <QTextEdit>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <chrono>
+#include <exception>
+#include <optional>
 #include <string>
 
 namespace corvix {
@@ -26,6 +30,11 @@ constexpr std::string_view kHeaderText = "quorveth";
 constexpr int kSpacing = 16;
 constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 50;
+// The message area never gets smaller than this many lines: the state, the progress, a failure.
+constexpr int kMessageLines = 3;
+// Progress reaches the window at most ten times a second.
+constexpr std::chrono::milliseconds kProgressInterval{100};
+const QString kRunning = QStringLiteral("正在加密...");
 // The types the input panel offers.
 const QStringList kInputTypes = {QStringLiteral("jpg"), QStringLiteral("png"),
                                  QStringLiteral("txt"), QStringLiteral("json")};
@@ -53,11 +62,15 @@ std::string nativePath(const QString& path) {
 } // namespace
 
 MainController::MainController(QObject* parent) : BaseViewController(parent) {
-    connect(&job_, &QFutureWatcher<int>::finished, this, &MainController::onEncryptFinished);
+    connect(&job_, &QFutureWatcher<QStringList>::progressTextChanged, this,
+            &MainController::onEncryptProgress);
+    connect(&job_, &QFutureWatcher<QStringList>::finished, this,
+            &MainController::onEncryptFinished);
 }
 
 MainController::~MainController() {
-    stopJob_->store(true);
+    job_.disconnect(this);
+    job_.cancel();
 }
 
 void MainController::viewDidLoad() {
@@ -134,6 +147,15 @@ void MainController::layoutViews() {
     const int messageTop = outputTop + labOutput_->height() + kSpacing;
     labMessage_->setGeometry(kSpacing, messageTop, innerWidth,
                              std::max(0, bounds.height() - kSpacing - messageTop));
+
+    // The smallest root view that still shows every control whole: the row of buttons, the
+    // rule, the output line as it wraps at this width, and a few lines of messages. The
+    // window's owner keeps the window at least this large.
+    const int minimumMessage = kMessageLines * labMessage_->fontMetrics().lineSpacing() +
+                               2 * labMessage_->frameWidth() +
+                               2 * static_cast<int>(labMessage_->document()->documentMargin());
+    view()->setMinimumSize(std::max(left, 2 * kSpacing + labRule_->width()),
+                           messageTop + minimumMessage + kSpacing);
 }
 
 void MainController::onClickChooseSrc() {
@@ -148,11 +170,10 @@ void MainController::onClickChooseDst() {
 }
 
 QFileDialog* MainController::makePanel() {
-    // The toolkit's own dialog on every platform, so the settings below mean the same
-    // everywhere; window-modal, it behaves as a sheet on the window.
+    // The desktop's own dialog where it offers one, the toolkit's otherwise (its texts come
+    // from the toolkit's translation); window-modal, it behaves as a sheet on the window.
     auto* panel = new QFileDialog(view()->window());
     panel->setAttribute(Qt::WA_DeleteOnClose);
-    panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setWindowModality(Qt::WindowModal);
     return panel;
 }
@@ -170,7 +191,8 @@ void MainController::chooseSrcFiles(const std::function<void(const QList<QUrl>&)
     connect(panel, &QDialog::finished, this, [panel, completion](int response) {
         printLine("response:" + std::to_string(response));
         if (response == QDialog::Accepted) {
-            completion(panel->selectedUrls());
+            // A name typed into the panel escapes its filter; the types are enforced here.
+            completion(takeInputs(panel->selectedUrls()));
         }
     });
     panel_ = panel;
@@ -195,6 +217,7 @@ void MainController::chooseDstDir(const std::function<void(const QString&)>& com
 
 void MainController::onSrcFilesChosen(const QList<QUrl>& urls) {
     srcUrls_.append(urls);
+    srcChosenDuringJob_ = encrypting_;
     updateEncryptButton();
 }
 
@@ -218,9 +241,7 @@ bool MainController::eventFilter(QObject* watched, QEvent* event) {
     return BaseViewController::eventFilter(watched, event);
 }
 
-// The input panel's confirmation with the files it would have offered; a drop that brings none
-// of them leaves the earlier choice as it was.
-void MainController::onFilesDropped(const QList<QUrl>& urls) {
+QList<QUrl> MainController::takeInputs(const QList<QUrl>& urls) {
     QList<QUrl> taken;
     for (const QUrl& url : urls) {
         const QFileInfo file(url.toLocalFile());
@@ -232,6 +253,13 @@ void MainController::onFilesDropped(const QList<QUrl>& urls) {
                   (url.isLocalFile() ? url.toLocalFile() : url.toDisplayString()));
         }
     }
+    return taken;
+}
+
+// The input panel's confirmation with the files it would have offered; a drop that brings none
+// of them leaves the earlier choice as it was.
+void MainController::onFilesDropped(const QList<QUrl>& urls) {
+    const QList<QUrl> taken = takeInputs(urls);
     if (taken.isEmpty()) {
         return;
     }
@@ -257,51 +285,93 @@ void MainController::onClickEncrypt() {
     }
     printLine("onClickEncrypt");
     btnEncrypt_->setEnabled(false);
-    labMessage_->setPlainText(QStringLiteral("正在加密..."));
-    Bytes key = CorvixKey::aesKey();
-    Bytes iv = CorvixKey::ivBytes();
+    labMessage_->setPlainText(kRunning);
     encrypting_ = true;
+    srcChosenDuringJob_ = false;
     // The job gets copies of the list and the directory taken now, on this thread, so later
     // choices cannot race with it; it writes to the directory in force at the click.
     job_.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), &MainController::encryptFiles,
-                                     srcUrls_, dstDir_, std::move(key), std::move(iv),
-                                     std::shared_ptr<const std::atomic_bool>(stopJob_)));
+                                     srcUrls_, dstDir_, KeyMaterial::builtIn()));
 }
 
-int MainController::encryptFiles(const QList<QUrl>& urls, const QString& dstDir, const Bytes& key,
-                                 const Bytes& iv,
-                                 const std::shared_ptr<const std::atomic_bool>& stop) {
-    int failed = 0;
+void MainController::encryptFiles(QPromise<QStringList>& promise, const QList<QUrl>& urls,
+                                  const QString& dstDir, const KeyMaterial& material) {
+    // The sizes as the job starts, so the percentage counts the bytes of the whole job.
+    QList<std::uint64_t> sizes;
+    std::uint64_t total = 0;
     for (const QUrl& url : urls) {
-        if (stop->load()) {
-            break;
+        sizes.append(
+            static_cast<std::uint64_t>(std::max<qint64>(0, QFileInfo(url.toLocalFile()).size())));
+        total += sizes.back();
+    }
+    // The watcher passes on only rising progress values; the text carries what the window shows.
+    int updates = 0;
+    std::optional<std::chrono::steady_clock::time_point> lastUpdate;
+    const auto progress = [&](qsizetype file, std::uint64_t bytesDone) {
+        const auto now = std::chrono::steady_clock::now();
+        if (lastUpdate && now - *lastUpdate < kProgressInterval) {
+            return;
         }
-        const QString srcPath = url.toLocalFile();
-        const QString srcName = url.fileName();
+        lastUpdate = now;
+        const auto percent = total == 0 ? 100 : std::min(bytesDone, total) * 100 / total;
+        promise.setProgressValueAndText(
+            ++updates, QStringLiteral("%1/%2 · %3%").arg(file + 1).arg(urls.size()).arg(percent));
+    };
+
+    QStringList failures;
+    std::uint64_t bytesBefore = 0;
+    for (qsizetype i = 0; i < urls.size() && !promise.isCanceled(); ++i) {
+        const QString srcPath = urls[i].toLocalFile();
+        const QString srcName = urls[i].fileName();
         const QString dstPath = dstDir + u'/' + srcName + QStringLiteral(".enc");
         print(QStringLiteral("srcPath:") + srcPath + QStringLiteral(" srcName:") + srcName);
         print(QStringLiteral("dstPath:") + dstPath);
-        AESUtils::encryptFile(
-            nativePath(srcPath), nativePath(dstPath), kHeaderText, key, iv, {}, {},
-            [&](bool cancelled) {
-                // A cancellation only happens when the screen goes away; it is no failure.
-                if (!cancelled) {
-                    ++failed;
-                    print(QStringLiteral("failed:") + srcPath);
-                }
-            },
-            [&stop] { return stop->load(); });
+        progress(i, bytesBefore);
+        const ChunkCallbacks callbacks{
+            [&](std::uint64_t done, std::uint64_t) { progress(i, bytesBefore + done); },
+            [&promise] { return promise.isCanceled(); }};
+        RunOutcome outcome;
+        // An exception would end the program when the result reaches the window; it fails the
+        // file instead, like any other fault.
+        try {
+            outcome = FileCipher::encrypt(nativePath(srcPath), nativePath(dstPath), kHeaderText,
+                                          material, callbacks);
+        } catch (const std::exception& error) {
+            outcome = RunOutcome::failed(error.what());
+        }
+        // A cancellation only happens when the screen goes away; it is no failure.
+        if (outcome.status == RunOutcome::Status::Failed) {
+            print(QStringLiteral("failed:") + srcPath + QStringLiteral(": ") +
+                  QString::fromStdString(outcome.reason));
+            failures.append(srcName + QStringLiteral(": ") +
+                            FailureReason::inWords(outcome.reason, nativePath(srcPath)));
+        }
+        bytesBefore += sizes[i];
     }
-    return failed;
+    promise.addResult(failures);
+}
+
+void MainController::onEncryptProgress(const QString& progress) {
+    if (encrypting_) {
+        labMessage_->setPlainText(kRunning + u'\n' + progress);
+    }
 }
 
 void MainController::onEncryptFinished() {
     encrypting_ = false;
-    const int failed = job_.result();
-    btnEncrypt_->setEnabled(false);
-    labMessage_->setPlainText(failed == 0 ? QStringLiteral("加密完成")
-                                          : QStringLiteral("加密完成，失败 %1 个文件").arg(failed));
-    srcUrls_.clear();
+    // A job has no result only when it never ran or threw between files (memory ran out);
+    // result() would throw the exception again here, on the window's thread.
+    const QStringList failures = job_.future().resultCount() > 0 ? job_.result() : QStringList();
+    labMessage_->setPlainText(
+        failures.isEmpty() ? QStringLiteral("加密完成")
+                           : QStringLiteral("加密完成，失败 %1 个文件\n").arg(failures.size()) +
+                                 failures.join(u'\n'));
+    // One job at a time means a choice made while it ran is meant for the next one: only the
+    // list this job took is emptied.
+    if (!srcChosenDuringJob_) {
+        srcUrls_.clear();
+    }
+    updateEncryptButton();
 }
 
 } // namespace corvix

@@ -1,16 +1,17 @@
 #pragma once
 
-#include "Key/Bytes.h"
+#include "Key/KeyMaterial.h"
 #include "Ui/Base/BaseViewController.h"
 
 #include <QFutureWatcher>
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
-#include <atomic>
 #include <functional>
-#include <memory>
+
+template <typename T> class QPromise;
 
 class QFileDialog;
 class QTextEdit;
@@ -22,15 +23,17 @@ class BaseTextView;
 
 /// The encryption screen: choose input files and an output directory, then encrypt every input
 /// file into DIR/NAME.enc on a worker thread while the window stays responsive. Diagnostics go
-/// to standard output; the window shows only the job's state and how many files failed.
-/// Files dropped on the screen count as input files confirmed in the input panel.
+/// to standard output; the window shows the job's state, its progress (files and bytes done) and
+/// afterwards each file that failed with the reason in words. Files dropped on the screen, like
+/// the names confirmed in the input panel, are taken only when they are regular files of the
+/// offered types. One job runs at a time; input files chosen while it runs are kept for the next.
 class MainController : public BaseViewController {
     Q_OBJECT
 
 public:
     explicit MainController(QObject* parent = nullptr);
-    /// A job still running is told to stop: it abandons its current file at the next chunk
-    /// (the core leaves no partial output) and starts no other, so quitting never waits long.
+    /// A job still running is cancelled: it abandons its current file at the next chunk (the
+    /// core leaves no partial output) and starts no other, so quitting never waits long.
     ~MainController() override;
 
     [[nodiscard]] BaseButton* btnChooseSrc() const { return btnChooseSrc_; }
@@ -63,16 +66,19 @@ private:
     void chooseSrcFiles(const std::function<void(const QList<QUrl>&)>& completion);
     void chooseDstDir(const std::function<void(const QString&)>& completion);
     [[nodiscard]] QFileDialog* makePanel();
+    /// The urls that are regular local files of the offered types; prints "ignored:" for others.
+    [[nodiscard]] static QList<QUrl> takeInputs(const QList<QUrl>& urls);
     void onSrcFilesChosen(const QList<QUrl>& urls);
     void onFilesDropped(const QList<QUrl>& urls);
     void onDstDirChosen(const QString& path);
     void updateEncryptButton();
 
-    /// The job body, on a worker thread; works only on the copies it is given. Returns the
-    /// number of files that failed.
-    [[nodiscard]] static int encryptFiles(const QList<QUrl>& urls, const QString& dstDir,
-                                          const Bytes& key, const Bytes& iv,
-                                          const std::shared_ptr<const std::atomic_bool>& stop);
+    /// The job body, on a worker thread; works only on the copies it is given. Reports progress
+    /// as text ("3/10 · 45%") at most ten times a second, and as its result one line per failed
+    /// file: its name and the reason in words.
+    static void encryptFiles(QPromise<QStringList>& promise, const QList<QUrl>& urls,
+                             const QString& dstDir, const KeyMaterial& material);
+    void onEncryptProgress(const QString& progress);
     void onEncryptFinished();
 
     BaseButton* btnChooseSrc_ = nullptr;
@@ -86,9 +92,10 @@ private:
     QString dstDir_;
 
     QPointer<QFileDialog> panel_;
-    QFutureWatcher<int> job_;
+    QFutureWatcher<QStringList> job_;
     bool encrypting_ = false;
-    std::shared_ptr<std::atomic_bool> stopJob_ = std::make_shared<std::atomic_bool>(false);
+    // Input files confirmed since the running job's click: its completion keeps them.
+    bool srcChosenDuringJob_ = false;
 };
 
 } // namespace corvix

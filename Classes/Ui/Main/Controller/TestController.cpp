@@ -74,7 +74,10 @@ std::string debugForm(const std::optional<std::string>& text) {
 
 } // namespace
 
-TestController::TestController(QObject* parent) : BaseViewController(parent) {}
+TestController::TestController(QObject* parent) : BaseViewController(parent) {
+    // The window says which program this is: it looks like the main window otherwise.
+    setTitle(QStringLiteral("Corvix – 开发者测试屏幕 (developer test screen)"));
+}
 
 std::string TestController::inputPath() {
     return kInputPath;

@@ -1,0 +1,216 @@
+// corvix-cli as a build script runs it. Most cases are rows of tests/data/cli/scenarios.json,
+// each run in a fresh scratch folder:
+//   "prefix"   a command that runs corvix-cli (prlimit), if any;
+//   "args"     the arguments after the program name;
+//   "before"   the files made first, path -> content: "enc:TEXT" is TEXT encrypted,
+//              "pattern:N" N pattern bytes, "link:TARGET" a link, "fifo:" a FIFO, and a
+//              leading "old:" dates the file an hour back;
+//   "exit"     the exit code;
+//   "after"    files the run leaves, path -> content (a .enc file is decrypted first) or null;
+//              no file other than these and those before may be there;
+//   "lines"    parts of printed lines, those on stdout in this order.
+// Then what a table cannot hold: every control character in --json names, standard output
+// that fails, the key fingerprint against openssl, and the flush before a replacing rename.
+
+#include "Crypto/FileCipher.h"
+#include "Key/Encodings.h"
+#include "Key/KeyMaterial.h"
+#include "TestKit.h"
+
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sys/stat.h>
+
+namespace corvix::test {
+namespace {
+
+using nlohmann::json;
+const std::string kCli = CORVIX_CLI_PATH;
+
+std::string asText(const Bytes& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+std::string expanded(const std::string& content) {
+    return content.starts_with("pattern:") ? asText(pattern(std::stoul(content.substr(8))))
+                                           : content;
+}
+
+void make(const fs::path& path, std::string content) {
+    const bool old = content.starts_with("old:");
+    content.erase(0, old ? 4 : 0);
+    fs::create_directories(path.parent_path());
+    if (content.starts_with("link:")) {
+        fs::create_symlink(content.substr(5), path);
+    } else if (content == "fifo:") {
+        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    } else if (content.starts_with("enc:")) {
+        writeFile(path.string() + ".plain", expanded(content.substr(4)));
+        ASSERT_TRUE(
+            FileCipher::encrypt(path.string() + ".plain", path, "quorveth", KeyMaterial::builtIn())
+                .succeeded());
+        fs::remove(path.string() + ".plain");
+    } else {
+        writeFile(path, expanded(content));
+    }
+    if (old) {
+        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+}
+
+// What a file holds, in the words of a row.
+std::string held(const fs::path& path) {
+    if (fs::is_fifo(fs::symlink_status(path))) {
+        return "fifo:";
+    }
+    const auto plain = path.extension() == ".enc"
+                           ? FileCipher::decryptToBytes(path, KeyMaterial::builtIn())
+                           : std::nullopt;
+    return asText(plain ? *plain : readBytes(path));
+}
+
+std::vector<json> scenarios() {
+    std::ifstream table(CORVIX_TEST_DATA_DIR "/cli/scenarios.json");
+    return json::parse(table).get<std::vector<json>>();
+}
+
+class CliScenario : public testing::TestWithParam<json> {};
+
+TEST_P(CliScenario, ExitsWritesAndPrintsAsExpected) {
+    const json& row = GetParam();
+    const json before = row.value("before", json::object());
+    const json after = row.value("after", json::object());
+    const Scratch scratch;
+    std::set<std::string> expected;
+    for (const auto& [path, content] : before.items()) {
+        make(scratch / path, content);
+        expected.insert(path);
+    }
+    std::vector<std::string> command = row.value("prefix", std::vector<std::string>{});
+    command.push_back(kCli);
+    command.insert(command.end(), row.at("args").begin(), row.at("args").end());
+    const Exit ran = run(command, scratch.path());
+    EXPECT_EQ(ran.code, row.at("exit").get<int>()) << ran.err;
+
+    for (const auto& [path, content] : after.items()) {
+        expected.insert(path);
+        EXPECT_TRUE(content.is_null() || held(scratch / path) == expanded(content)) << path;
+    }
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(scratch.path())) {
+        if (!entry.is_directory() || entry.is_symlink()) {
+            files.insert(entry.path().lexically_relative(scratch.path()).string());
+        }
+    }
+    EXPECT_EQ(files, expected);
+    std::size_t at = 0;
+    for (const std::string& part : row.value("lines", std::vector<std::string>{})) {
+        const auto found = ran.out.find(part, at);
+        at = found == std::string::npos ? at : found + part.size();
+        EXPECT_TRUE(found != std::string::npos || ran.err.find(part) != std::string::npos)
+            << part << "\n"
+            << ran.out + ran.err;
+    }
+    // Whatever the names hold, no line is broken and no terminal is driven.
+    const std::string printed = ran.out + ran.err;
+    EXPECT_TRUE(std::none_of(printed.begin(), printed.end(), [](unsigned char c) {
+        return (c < 0x20 && c != '\n') || c == 0x7F;
+    })) << printed;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CliScenario, testing::ValuesIn(scenarios()),
+                         [](const testing::TestParamInfo<json>& info) {
+                             return info.param.at("name").get<std::string>();
+                         });
+
+TEST(CliJson, EveryNameRoundTripsAndNonUtf8NamesKeepTheirBytes) {
+    const Scratch scratch;
+    std::set<std::string> names; // each control character, with a quote and a backslash
+    for (int byte = 1; byte < 0x80; byte = byte == 0x1F ? 0x7F : byte + 1) {
+        const std::string name = "in/" + std::string(1, static_cast<char>(byte)) + "\"\\";
+        names.insert(name);
+        writeFile(scratch / name, "12345");
+    }
+    writeFile(scratch / "in/\xff\xc3\xa9", "x");
+    const Exit ran = run({kCli, "encrypt", "--json", "-r", "in", "-o", "out"}, scratch.path());
+    EXPECT_EQ(ran.code, 0) << ran.err;
+    std::map<std::string, json> objects;
+    std::istringstream lines(ran.out);
+    for (std::string line; std::getline(lines, line);) {
+        const json object = json::parse(line);
+        objects[object.at("input")] = object;
+    }
+    ASSERT_EQ(objects.size(), names.size() + 1) << ran.out;
+    for (const std::string& name : names) {
+        EXPECT_EQ(objects[name],
+                  json::parse(R"({"status": "ok", "bytes": 5, "error": null, "input": )" +
+                              json(name).dump() + R"(, "output": )" +
+                              json("out/" + name.substr(3) + ".enc").dump() + "}"));
+    }
+    const json& odd = objects.at("in/\xef\xbf\xbd\xc3\xa9");
+    EXPECT_EQ(asText(bytesFromBase64(odd.at("input_base64").get<std::string>())),
+              "in/\xff\xc3\xa9");
+    EXPECT_EQ(asText(bytesFromBase64(odd.at("output_base64").get<std::string>())),
+              "out/\xff\xc3\xa9.enc");
+}
+
+TEST(CliStdout, AFailedWriteIsAnErrorAndAClosedPipeStopsTheRun) {
+    const Scratch scratch;
+    for (unsigned i = 0; i < 10; ++i) {
+        writeFile(scratch / ("in/f" + std::to_string(i)), asText(pattern(4 << 20, i)));
+    }
+    for (const std::string args : {"key", "--version", "encrypt --json -r in -o full"}) {
+        const Exit ran = run({"bash", "-c", kCli + " " + args + " > /dev/full"}, scratch.path());
+        EXPECT_EQ(ran.code, 1) << args;
+        EXPECT_NE(ran.err.find("cannot write to standard output: No space left"),
+                  std::string::npos);
+    }
+    const Exit piped =
+        run({"bash", "-c",
+             kCli + " encrypt --json -j1 -r in -o piped | head -1; exit ${PIPESTATUS[0]}"},
+            scratch.path());
+    EXPECT_EQ(piped.code, 1) << piped.err; // not 141: no death by SIGPIPE
+    EXPECT_NE(piped.err.find("not started"), std::string::npos) << piped.err;
+    for (const auto& entry : fs::directory_iterator(scratch / "piped")) {
+        EXPECT_TRUE(FileCipher::decryptToBytes(entry.path(), KeyMaterial::builtIn())) << entry;
+    }
+}
+
+TEST(CliKey, FingerprintIsTheOpensslSha256OfTheKeyAndNeedsAWorkingDigest) {
+    const Scratch scratch;
+    const Exit openssl = run({"bash", "-c",
+                              "K=$('" + kCli +
+                                  "' key | sed -n 's/^key://p'); printf \"$(echo "
+                                  "\"$K\" | sed 's/../\\\\x&/g')\" | openssl dgst "
+                                  "-sha256 -r | cut -c1-16"});
+    EXPECT_NE(run({kCli, "--version"}).out.find("\nkey fingerprint: " + openssl.out),
+              std::string::npos);
+    // OpenSSL with only its null provider has no SHA-256: no key, rather than a key of zeros.
+    writeFile(scratch / "null.cnf", "openssl_conf = a\n[a]\nproviders = b\n[b]\nnull = c\n"
+                                    "[c]\nactivate = 1\n");
+    const Exit key = run({"env", "OPENSSL_CONF=null.cnf", kCli, "key"}, scratch.path());
+    EXPECT_EQ(key.code, 1);
+    EXPECT_EQ(key.out, "");
+}
+
+TEST(CliSystemCalls, AReplacedOutputIsFlushedToDiskBeforeItIsRenamed) {
+    const Scratch scratch;
+    writeFile(scratch / "a.txt", "new");
+    writeFile(scratch / "a.txt.enc", "old");
+    // LeakSanitizer cannot run under ptrace.
+    const Exit ran = run({"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-o", "trace", "-e",
+                          "trace=fdatasync,fsync,rename,renameat,renameat2,linkat", kCli, "encrypt",
+                          "-f", "a.txt"},
+                         scratch.path());
+    ASSERT_EQ(ran.code, 0) << ran.err;
+    const std::string trace = asText(readBytes(scratch / "trace"));
+    ASSERT_NE(trace.find("rename"), std::string::npos) << trace;
+    EXPECT_LT(trace.find("sync("), trace.find("rename")) << trace;
+}
+
+} // namespace
+} // namespace corvix::test

@@ -1,0 +1,96 @@
+// Key files through corvix-cli: every malformation in tests/data/keyfiles by its reason, and keys
+// from keygen checked against the openssl command.
+
+#include "Key/Encodings.h"
+#include "TestKit.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+
+namespace corvix::test {
+namespace {
+
+const fs::path kKeyFiles = fs::path(CORVIX_TEST_DATA_DIR) / "keyfiles";
+const std::string kCli = CORVIX_CLI_PATH;
+
+TEST(KeyFile, EachRowOfTheTableExitsAsExpectedAndWritesOnlyOnSuccess) {
+    std::ifstream table(kKeyFiles / "expected.txt");
+    std::size_t rows = 0;
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream row(line);
+        std::string file, mode, stderrHolds;
+        int exit = -1;
+        if (line.starts_with('#') || !(row >> file >> mode >> exit >> std::ws) ||
+            !std::getline(row, stderrHolds)) {
+            continue;
+        }
+        SCOPED_TRACE(file + " mode " + mode + ", row " + std::to_string(++rows));
+        Scratch dir;
+        fs::path key = kKeyFiles / file;
+        if (fs::is_regular_file(key)) {
+            fs::copy_file(key, dir / "app.key");
+            fs::permissions(dir / "app.key", static_cast<fs::perms>(std::stoi(mode, nullptr, 8)));
+            key = "app.key";
+        }
+        writeFile(dir / "plain", "text");
+        const Exit run = test::run({kCli, "encrypt", "-q", "--key-file", key, "plain"}, dir.path());
+        EXPECT_EQ(run.code, exit);
+        EXPECT_TRUE(stderrHolds == "-" ? run.err.empty()
+                                       : run.err.find(stderrHolds) != std::string::npos)
+            << run.err;
+        EXPECT_EQ(fs::exists(dir / "plain.enc"), exit == 0);
+    }
+    EXPECT_EQ(rows, 14U);
+}
+
+TEST(KeyFile, KeygenKeysAgreeWithOpensslAndReadOnlyTheirOwnFiles) {
+    Scratch dir;
+    const auto cli = [&dir](std::vector<std::string> args) {
+        args.insert(args.begin(), kCli);
+        return run(args, dir.path());
+    };
+    ASSERT_EQ(cli({"keygen", "-o", "a.key"}).code, 0);
+    ASSERT_EQ(cli({"keygen", "-o", "b.key"}).code, 0);
+    const std::string text = readFile(dir / "a.key");
+    ASSERT_TRUE(std::regex_match(text, std::regex("key:[0-9a-f]{64}\niv:[0-9a-f]{32}\n")));
+    EXPECT_NE(readFile(dir / "b.key"), text);
+    EXPECT_EQ(fs::status(dir / "a.key").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(cli({"keygen", "-o", "a.key"}).code, 1);
+    EXPECT_EQ(readFile(dir / "a.key"), text);
+
+    // The body of a one-chunk file is the openssl encryption under the file's key and IV.
+    const std::string key = text.substr(4, 64);
+    writeFile(dir / "plain", pattern(5000));
+    ASSERT_EQ(cli({"encrypt", "-q", "--key-file", "a.key", "plain"}).code, 0);
+    const std::string sealed = readFile(dir / "plain.enc");
+    writeFile(dir / "body", sealed.substr(sealed.find('\r') + 1));
+    const Exit opened = run({CORVIX_OPENSSL_COMMAND, "enc", "-d", "-aes-256-cbc", "-K", key, "-iv",
+                             text.substr(72, 32), "-in", "body", "-out", "opened"},
+                            dir.path());
+    EXPECT_EQ(opened.code, 0) << opened.err;
+    EXPECT_EQ(readBytes(dir / "opened"), pattern(5000));
+    EXPECT_EQ(cli({"decrypt", "-q", "--key-file", "a.key", "-o", "back", "plain.enc"}).code, 0);
+    EXPECT_EQ(readBytes(dir / "back/plain"), pattern(5000));
+    const Exit other = cli({"verify", "-q", "--key-file", "b.key", "plain.enc"});
+    EXPECT_EQ(other.code, 1);
+    EXPECT_NE(other.err.find("header does not decrypt"), std::string::npos) << other.err;
+
+    // The fingerprint: the first 16 hex digits of SHA-256 over the key's bytes.
+    writeFile(dir / "key.bin", bytesFromHex(key));
+    const std::string digest =
+        run({CORVIX_OPENSSL_COMMAND, "dgst", "-sha256", "-r", "key.bin"}, dir.path()).out;
+    EXPECT_EQ(cli({"key", "--key-file", "a.key"}).out,
+              text + "key fingerprint: " + digest.substr(0, 16) + "\n");
+
+    // What `key` prints is the key file of the built-in material.
+    writeFile(dir / "built-in.key", cli({"key"}).out);
+    ASSERT_EQ(cli({"encrypt", "-q", "--key-file", "built-in.key", "-o", "k", "plain"}).code, 0);
+    ASSERT_EQ(cli({"encrypt", "-q", "-o", "b", "plain"}).code, 0);
+    EXPECT_EQ(readFile(dir / "k/plain.enc"), readFile(dir / "b/plain.enc"));
+}
+
+} // namespace
+} // namespace corvix::test
