@@ -18,10 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         file.insert(file.end(), data, data + size);
     }
     const auto found = std::find(file.begin(), file.end(), FileCipher::kHeaderEnd);
-    const auto expected =
-        found == file.end()
-            ? std::nullopt
-            : chunkByChunk(AESUtils::decryptBytes, Bytes(found + 1, file.end()), 1048592, material);
+    const Bytes body(found == file.end() ? found : found + 1, file.end());
+    const auto expected = found == file.end()
+                              ? std::nullopt
+                              : chunkByChunk(AESUtils::decryptBytes, body, 1048592, material);
     require(AESUtils::decryptFileToBytes(fuzzFile(file, "in"), material.key, material.iv) ==
             expected);
     return 0;

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         !digits.empty() && digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
     std::transform(digits.begin(), digits.end(), digits.begin(), ::tolower);
     digits.insert(digits.size() - digits.size() % 2, digits.size() % 2, '0');
-    require((hex ? hexText(bytes) == digits : bytes.empty()) && dataFromHex(text) == bytes);
+    require((hex ? hexText(bytes) == digits : bytes.empty()));
 
     const auto body = text.substr(0, text.find_last_not_of('=') + 1);
     const std::size_t pads = text.size() - body.size();

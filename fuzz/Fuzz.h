@@ -20,23 +20,22 @@ inline void require(bool holds) {
 
 // Bytes as a file of this fuzzing process in /dev/shm, rewritten with each input: in memory, so
 // that rewriting it never waits for a disk. run-fuzzers.sh removes the files.
-inline std::string fuzzFile(const corvix::Bytes& bytes, const std::string& name) {
+inline std::string fuzzFile(const corvix::Bytes& b, const std::string& name) {
     const std::string path = "/dev/shm/corvix-fuzz-" + std::to_string(::getpid()) + "-" + name;
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes));
+        .write(reinterpret_cast<const char*>(b.data()), std::ssize(b));
     return path;
 }
 
 // Each `chunk` bytes of `input` through AESUtils::encryptBytes or decryptBytes on its own, the
 // results one after another; nothing when one fails.
 template <typename Operation>
-std::optional<corvix::Bytes> chunkByChunk(Operation operation, const corvix::Bytes& input,
-                                          std::size_t chunk, const corvix::KeyMaterial& material) {
+std::optional<corvix::Bytes> chunkByChunk(Operation op, const corvix::Bytes& input,
+                                          std::size_t chunk, const corvix::KeyMaterial& m) {
     corvix::Bytes output;
     for (std::size_t at = 0; at < input.size(); at += chunk) {
         const corvix::Bytes rest(input.begin() + at, input.end());
-        const auto done = operation(rest, std::min<std::ptrdiff_t>(chunk, std::ssize(rest)),
-                                    material.key, material.iv);
+        const auto done = op(rest, std::min<std::ptrdiff_t>(chunk, std::ssize(rest)), m.key, m.iv);
         if (!done) {
             return std::nullopt;
         }

@@ -11,9 +11,9 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -D
     -DCORVIX_BUILD_GUI=OFF -DCORVIX_BUILD_TESTS=OFF -DCORVIX_BUILD_RUNTIME=OFF > /dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzz_decrypt fuzz_round_trip fuzz_encodings
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+mkdir -p "$build/artifacts" "$build"/corpus/{decrypt,round_trip,encodings}
 for name in decrypt round_trip encodings; do
     fuzzer="$build/fuzz/fuzz_$name" seeds="fuzz/corpus/$name" log="$build/fuzz/$name.log"
-    mkdir -p "$build/corpus/$name" "$build/artifacts"
     { "$fuzzer" -runs=0 "$seeds" && "$fuzzer" -max_total_time="${FUZZ_SECONDS:-30}" \
         -artifact_prefix="$build/artifacts/$name-" "$build/corpus/$name" "$seeds"; } >"$log" 2>&1 ||
         { tail -n 60 "$log"; echo "fuzz_$name FAILED; the input is in $build/artifacts/" >&2; exit 1; }

@@ -18,9 +18,8 @@
 namespace corvix {
 namespace {
 
-using Direction = ChunkCipher::Direction;
-constexpr std::size_t kChunk = 65536;
-constexpr std::size_t kSealed = kChunk + 16;
+using enum ChunkCipher::Direction;
+constexpr std::size_t kChunk = 65536, kSealed = kChunk + 16;
 
 struct Outcome {
     RunOutcome run;
@@ -50,7 +49,7 @@ protected:
 
     // Runs `input`, announced as `total` bytes, through a pipeline of this row into memory or
     // `sink`; shouldCancel says yes at its `cancelAt`-th question.
-    Outcome run(Direction direction, const Bytes& input, std::uint64_t total,
+    Outcome run(ChunkCipher::Direction direction, const Bytes& input, std::uint64_t total,
                 OutputStream* sink = nullptr, std::size_t cancelAt = 0) {
         Outcome result;
         // A callback on another thread spoils the record: progress 0, a thousand questions.
@@ -66,7 +65,7 @@ protected:
         FileInputStream in(path.string());
         ByteArrayOutputStream memory(result.output);
         const ChunkPipeline pipeline(direction, KeyMaterial::builtIn(),
-                                     direction == Direction::Encrypt ? kChunk : kSealed,
+                                     direction == Encrypt ? kChunk : kSealed,
                                      *std::get<0>(GetParam()));
         EXPECT_TRUE(in.open());
         result.run = pipeline.run(in, total, sink ? *sink : memory, callbacks, pool, buffers);
@@ -87,8 +86,8 @@ TEST_P(Pipeline, GivesTheSameBytesAndCallbacksWhileRunsShareIt) {
             const Bytes plain = test::pattern(chunks * kChunk + 7, static_cast<unsigned>(chunks));
             const Bytes sealed = chunkByChunk(plain);
             for (const auto& [direction, input, piece, output] :
-                 {std::tuple{Direction::Encrypt, &plain, kChunk, &sealed},
-                  {Direction::Decrypt, &sealed, kSealed, &plain}}) {
+                 {std::tuple{Encrypt, &plain, kChunk, &sealed},
+                  {Decrypt, &sealed, kSealed, &plain}}) {
                 const Outcome result = run(direction, *input, input->size());
                 EXPECT_TRUE(result.run.succeeded()) << result.run.reason;
                 EXPECT_EQ(result.output, *output);
@@ -109,21 +108,21 @@ TEST_P(Pipeline, StopsWithinTheChunksInFlight) {
     const Bytes sealed = chunkByChunk(plain);
     // Cancelled at the tenth question: nine chunks at most were read, and what was written is a
     // prefix of the whole output.
-    const Outcome cancelled = run(Direction::Encrypt, plain, plain.size(), nullptr, 10);
+    const Outcome cancelled = run(Encrypt, plain, plain.size(), nullptr, 10);
     EXPECT_TRUE(cancelled.run.status == Cancelled && cancelled.questions == 10);
     EXPECT_EQ(cancelled.output, head(sealed, std::min(cancelled.output.size(), 9 * kSealed)));
 
     // A damaged seventh chunk is named, and only the six before it are written.
     Bytes damaged = sealed;
     damaged[6 * kSealed + kChunk + 15] ^= 0x55;
-    const Outcome broken = run(Direction::Decrypt, damaged, damaged.size());
+    const Outcome broken = run(Decrypt, damaged, damaged.size());
     EXPECT_TRUE(broken.run.reason.starts_with("chunk 7 ")) << broken.run.reason;
     EXPECT_EQ(broken.output, head(plain, 6 * kChunk));
 
     // An input shorter than its size fails, in the only chunk or a later one, and no stale
     // buffer bytes are written as data.
     for (const std::size_t size : {kChunk / 2, kChunk * 6}) {
-        const Outcome shorter = run(Direction::Encrypt, head(plain, size - 10), size);
+        const Outcome shorter = run(Encrypt, head(plain, size - 10), size);
         EXPECT_EQ(shorter.run.status, Failed) << size;
         EXPECT_LE(shorter.output.size(), (size - 1) / kChunk * kSealed);
     }
@@ -132,7 +131,7 @@ TEST_P(Pipeline, StopsWithinTheChunksInFlight) {
     // could not write gets no progress.
     for (const std::size_t capacity : {0UL, 3 * kSealed, 3 * kSealed + 5}) {
         test::FailingOutputStream device(capacity);
-        const Outcome failed = run(Direction::Encrypt, plain, plain.size(), &device);
+        const Outcome failed = run(Encrypt, plain, plain.size(), &device);
         EXPECT_EQ(failed.run.status, Failed);
         EXPECT_EQ(failed.progress.size(), capacity ? 3U : 0U) << capacity;
     }
