@@ -49,11 +49,7 @@ void make(const fs::path& path, std::string content) {
     } else if (content == "fifo:") {
         ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
     } else if (content.starts_with("enc:")) {
-        writeFile(path.string() + ".plain", expanded(content.substr(4)));
-        ASSERT_TRUE(
-            FileCipher::encrypt(path.string() + ".plain", path, "quorveth", KeyMaterial::builtIn())
-                .succeeded());
-        fs::remove(path.string() + ".plain");
+        ASSERT_TRUE(writeEncrypted(path, expanded(content.substr(4))));
     } else {
         writeFile(path, expanded(content));
     }

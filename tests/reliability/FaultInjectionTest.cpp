@@ -24,9 +24,7 @@ class FaultInjection : public testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
         writeFile(scratch / "data", asText(pattern(3 * FileCipher::kPlainChunkSize + 1000, 5)));
-        ASSERT_TRUE(FileCipher::encrypt(scratch / "data", scratch / "data.enc", "quorveth",
-                                        KeyMaterial::builtIn())
-                        .succeeded());
+        ASSERT_TRUE(writeEncrypted(scratch / "data.enc", readFile(scratch / "data")));
         writeFile(destination, "earlier");
     }
 

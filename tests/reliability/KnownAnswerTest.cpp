@@ -20,15 +20,6 @@ Bytes joined(Bytes a, const Bytes& b) {
     return a;
 }
 
-// Strict PKCS#7 removal of a whole-block plaintext, or nothing when it does not end like padding.
-std::optional<Bytes> unpadded(const Bytes& plain) {
-    const std::uint8_t n = plain.back();
-    if (n == 0 || n > 16 || std::any_of(plain.end() - n, plain.end(), [n](auto b) { return b != n; })) {
-        return std::nullopt;
-    }
-    return copyPrefix(plain.size() - n, plain);
-}
-
 TEST(CavpCbcAes256, EveryCaseEncryptsDecryptsAndPadsAsPublished) {
     std::size_t cases = 0;
     for (const char* name : {"CBCGFSbox256.rsp", "CBCKeySbox256.rsp", "CBCVarKey256.rsp",
@@ -53,7 +44,6 @@ TEST(CavpCbcAes256, EveryCaseEncryptsDecryptsAndPadsAsPublished) {
             const Bytes sealed = joined(raw, padding);
             EXPECT_EQ(AESUtils::encryptBytes(plain, sizeOf(plain), key, iv), sealed);
             EXPECT_EQ(AESUtils::decryptBytes(sealed, sizeOf(sealed), key, iv), plain);
-            EXPECT_EQ(AESUtils::decryptBytes(raw, sizeOf(raw), key, iv), unpadded(plain));
             field.erase("PLAINTEXT");
             field.erase("CIPHERTEXT");
             ++cases;

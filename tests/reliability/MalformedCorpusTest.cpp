@@ -1,11 +1,9 @@
 // Every file of tests/data/malformed through each reader once, against the table of expected
-// outcomes in tests/data/malformed/README.md; then a file of three chunks cut at and off its
-// chunk boundaries.
+// outcomes in tests/data/malformed/README.md.
 
 #include "Crypto/AESUtils.h"
 #include "Crypto/EncryptedFileReader.h"
 #include "Crypto/FileCipher.h"
-#include "Key/Encodings.h"
 #include "Key/KeyMaterial.h"
 #include "TestKit.h"
 
@@ -15,7 +13,6 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
-#include <variant>
 
 namespace corvix::test {
 namespace {
@@ -129,43 +126,6 @@ TEST(MalformedCorpusTable, CoversTheFolderAndVerifyChecksTheHeaderFirst) {
         } else {
             EXPECT_EQ(record["status"], "failed");
             EXPECT_THAT(record["error"].get<std::string>(), HasSubstr(row.checked()));
-        }
-    }
-}
-
-// The format has no length field: a cut at a chunk boundary leaves a well-formed shorter file.
-// Anywhere else the cut chunk fails, since no block of this plaintext ends like padding.
-TEST(ThreeChunkFile, CutsReadBackOnlyAtChunkBoundaries) {
-    constexpr std::uint64_t kHeader = 25;     // "quorveth" sealed, and its 0x0D
-    constexpr std::uint64_t kChunk = 1048592; // 1 MiB of plaintext, encrypted
-    constexpr std::size_t kMiB = 1048576;
-    const Scratch dir;
-    Bytes plain = pattern(2 * kMiB + 100, 3);
-    for (std::size_t i = 15; i < plain.size(); i += 16) {
-        plain[i] = static_cast<std::uint8_t>(0x20 + plain[i] % 0xD0);
-    }
-    writeFile(dir / "three", plain);
-    const std::string file = (dir / "three.enc").string();
-    ASSERT_TRUE(FileCipher::encrypt((dir / "three").string(), file, "quorveth",
-                                    KeyMaterial::builtIn())
-                    .succeeded());
-    const std::uint64_t body = fs::file_size(file) - kHeader;
-    const std::vector<std::pair<std::uint64_t, std::variant<std::size_t, const char*>>> cuts = {
-        {body, plain.size()},       {body - 1, "truncated body"}, {body - 16, "does not decrypt"},
-        {2 * kChunk + 16, "does not decrypt"}, {2 * kChunk, 2 * kMiB}, {2 * kChunk - 16, "does not decrypt"},
-        {kChunk + 1, "truncated body"}, {kChunk, kMiB},       {kChunk - 16, "does not decrypt"},
-        {16, "does not decrypt"},   {7, "truncated body"},    {0, std::size_t{0}},
-    };
-    for (const auto& [cut, expected] : cuts) {
-        SCOPED_TRACE(cut);
-        fs::resize_file(file, kHeader + cut);
-        std::string reason;
-        const auto read = FileCipher::decryptToBytes(file, KeyMaterial::builtIn(), &reason);
-        if (const auto* size = std::get_if<std::size_t>(&expected)) {
-            EXPECT_EQ(read, copyPrefix(*size, plain));
-        } else {
-            EXPECT_FALSE(read);
-            EXPECT_THAT(reason, HasSubstr(std::get<const char*>(expected)));
         }
     }
 }

@@ -1,7 +1,9 @@
 // One-call reading with the built-in key material: texts against the openssl command, files and
 // pictures, and the resource lookup that must never leave the resources folder.
 
+#include "Crypto/AESUtils.h"
 #include "Crypto/FileCipher.h"
+#include "Key/Encodings.h"
 #include "Key/CorvixUtils.h"
 #include "TestKit.h"
 
@@ -22,14 +24,6 @@ const std::vector<std::pair<std::string, std::string>> kSealedTexts = {
     {"hello", "HSyM7B/IxqbwlCXFpkpkEw=="},
     {"Grüße, 世界\n", "E1JfQ1KFD/r1CvrRLajEZMzJd2FHX50rHCifi/FBqn4="},
 };
-
-void writeEncrypted(const path& target, std::string_view plain) {
-    test::writeFile(path(target) += ".plain", plain);
-    ASSERT_TRUE(FileCipher::encrypt(path(target) += ".plain", target, "quorveth",
-                                    KeyMaterial::builtIn())
-                    .succeeded());
-    test::fs::remove(path(target) += ".plain");
-}
 
 QImage picture() {
     QImage image(7, 5, QImage::Format_ARGB32);
@@ -60,8 +54,11 @@ TEST(CorvixUtils, TextsAgreeWithTheOpensslCommand) {
     }
     const std::string large = std::string(100000, 'x') + std::string("nul\0😀", 8);
     EXPECT_EQ(CorvixUtils::decryptText(CorvixUtils::encryptText(large).value_or("")), large);
+    const KeyMaterial builtIn = KeyMaterial::builtIn();
+    const std::string notUtf8 = base64Text(*AESUtils::encryptBytes({0xC3, 0x28}, 2, builtIn.key, builtIn.iv));
+    const std::string otherKey = base64Text(*AESUtils::encryptBytes({'h', 'i'}, 2, Bytes(32, 7), builtIn.iv));
     for (const std::string& bad : {std::string(""), std::string("not base64!"),
-                                   kSealedTexts[1].second + "\n"}) {
+                                   kSealedTexts[1].second + "\n", notUtf8, otherKey}) {
         EXPECT_EQ(CorvixUtils::decryptText(bad), std::nullopt) << bad;
     }
     EXPECT_EQ(CorvixUtils::encryptText("\xff\xfe"), std::nullopt);
@@ -71,9 +68,9 @@ TEST(CorvixUtils, FilesGiveTheirTextOrTheirPicture) {
     const test::Scratch dir;
     // A two-byte character across the first chunk boundary: the text is decoded only whole.
     const std::string text = std::string(1048575, 'a') + "é and more\nlast line";
-    writeEncrypted(dir / "big.txt.enc", text);
-    writeEncrypted(dir / "empty.enc", "");
-    writeEncrypted(dir / "photo.png.enc", png());
+    ASSERT_TRUE(test::writeEncrypted(dir / "big.txt.enc", text));
+    ASSERT_TRUE(test::writeEncrypted(dir / "empty.enc", ""));
+    ASSERT_TRUE(test::writeEncrypted(dir / "photo.png.enc", png()));
     EXPECT_EQ(CorvixUtils::decryptFileText((dir / "big.txt.enc").string()), text);
     EXPECT_EQ(CorvixUtils::decryptFileText((dir / "empty.enc").string()), "");
     EXPECT_EQ(CorvixUtils::decryptFileText((dir / "photo.png.enc").string()), std::nullopt);
@@ -89,9 +86,9 @@ TEST(CorvixUtils, ResourcesAreFoundOnlyInsideTheirFolder) {
     const path folder = CorvixUtils::resourceDirectory();
     EXPECT_EQ(folder, test::fs::read_symlink("/proc/self/exe").parent_path() / "resources");
     test::fs::remove_all(folder);
-    writeEncrypted(folder / "hello.txt.enc", "hello");
-    writeEncrypted(folder / "dir" / "logo.png.enc", png());
-    writeEncrypted(folder.parent_path() / "outside.txt.enc", "next door");
+    ASSERT_TRUE(test::writeEncrypted(folder / "hello.txt.enc", "hello"));
+    ASSERT_TRUE(test::writeEncrypted(folder / "dir" / "logo.png.enc", png()));
+    ASSERT_TRUE(test::writeEncrypted(folder.parent_path() / "outside.txt.enc", "next door"));
     test::fs::create_symlink(folder / "hello.txt.enc", folder / "inner-link.enc");
     test::fs::create_symlink(folder.parent_path() / "outside.txt.enc", folder / "out-link.enc");
     const std::vector<std::pair<std::string, std::optional<std::string>>> texts = {

@@ -42,11 +42,9 @@ private slots:
         const std::string output = TestController::outputPath();
         fs::remove_all(fs::path(input).parent_path());
         if (!plain.isNull()) {
-            writeFile(encrypted ? output : input, plain.toStdString());
+            QVERIFY(encrypted ? writeEncrypted(input, plain.toStdString())
+                              : (writeFile(input, plain.toStdString()), true));
         }
-        QVERIFY(!encrypted ||
-                FileCipher::encrypt(output, input, "quorveth", KeyMaterial::builtIn()).succeeded());
-        fs::remove(output);
 
         MainWindow window;
         AppDelegate delegate(window);

@@ -1,10 +1,12 @@
 #include "TestKit.h"
 
+#include "Crypto/FileCipher.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
@@ -18,15 +20,19 @@ extern char** environ;
 
 namespace corvix::test {
 
-Scratch::Scratch() {
-    const fs::path root(CORVIX_TEST_SCRATCH);
-    fs::create_directories(root);
-    std::string name = (root / "run.XXXXXX").string();
-    if (::mkdtemp(name.data()) == nullptr) {
-        throw std::runtime_error("cannot make a scratch folder under " + root.string());
-    }
-    path_ = name;
+namespace {
+
+// A new name under the scratch root, outside every folder a test looks into.
+fs::path fresh(const char* stem) {
+    static std::atomic<int> counter{0};
+    fs::create_directories(CORVIX_TEST_SCRATCH);
+    return fs::path(CORVIX_TEST_SCRATCH) /
+           (std::string(stem) + "." + std::to_string(::getpid()) + "." + std::to_string(counter++));
 }
+
+} // namespace
+
+Scratch::Scratch() : path_(fresh("run")) { fs::create_directory(path_); }
 
 Scratch::~Scratch() {
     // A test may have taken the search right away from a folder.
@@ -71,6 +77,15 @@ Bytes readBytes(const fs::path& path) {
     return Bytes(text.begin(), text.end());
 }
 
+bool writeEncrypted(const fs::path& path, std::string_view plain) {
+    const fs::path source = fresh("plain");
+    writeFile(source, plain);
+    fs::create_directories(path.parent_path());
+    const bool written = FileCipher::encrypt(source, path, "quorveth", KeyMaterial::builtIn()).succeeded();
+    fs::remove(source);
+    return written;
+}
+
 Bytes pattern(std::size_t count, unsigned seed) {
     Bytes bytes(count);
     std::uint32_t state = seed * 2654435761U + 1;
@@ -81,24 +96,8 @@ Bytes pattern(std::size_t count, unsigned seed) {
     return bytes;
 }
 
-namespace {
-
-// A file for a child's output, outside every folder a test looks into.
-fs::path outputFile() {
-    std::string name = (fs::path(CORVIX_TEST_SCRATCH) / "output.XXXXXX").string();
-    fs::create_directories(CORVIX_TEST_SCRATCH);
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        throw std::runtime_error("cannot make " + name);
-    }
-    ::close(fd);
-    return name;
-}
-
-} // namespace
-
 Child::Child(const std::vector<std::string>& command, const fs::path& folder)
-    : out_(outputFile()), err_(outputFile()) {
+    : out_(fresh("out")), err_(fresh("err")) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -150,16 +149,15 @@ Exit run(const std::vector<std::string>& command, const fs::path& folder) {
     return Child(command, folder).wait();
 }
 
-StdoutCapture::StdoutCapture() : file_(std::tmpfile()) {
+StdoutCapture::StdoutCapture() : path_(fresh("stdout")) {
     std::fflush(stdout);
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     saved_ = ::dup(STDOUT_FILENO);
-    ::dup2(::fileno(file_), STDOUT_FILENO);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
 }
 
-StdoutCapture::~StdoutCapture() {
-    std::ignore = text();
-    std::fclose(file_);
-}
+StdoutCapture::~StdoutCapture() { std::ignore = text(); }
 
 std::string StdoutCapture::text() {
     if (saved_ < 0) {
@@ -169,12 +167,8 @@ std::string StdoutCapture::text() {
     ::dup2(saved_, STDOUT_FILENO);
     ::close(saved_);
     saved_ = -1;
-    std::string captured;
-    std::rewind(file_);
-    char buffer[4096];
-    for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) {
-        captured.append(buffer, count);
-    }
+    std::string captured = readFile(path_);
+    fs::remove(path_);
     return captured;
 }
 

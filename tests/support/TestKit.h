@@ -39,6 +39,9 @@ void writeFile(const fs::path& path, const Bytes& content);
 [[nodiscard]] std::string readFile(const fs::path& path);
 [[nodiscard]] Bytes readBytes(const fs::path& path);
 
+/// `plain` encrypted with the built-in key material into `path`; false when that fails.
+[[nodiscard]] bool writeEncrypted(const fs::path& path, std::string_view plain);
+
 /// Deterministic bytes in which no two 16-byte blocks are alike, so a misplaced block shows.
 [[nodiscard]] Bytes pattern(std::size_t count, unsigned seed = 1);
 
@@ -84,7 +87,7 @@ public:
     [[nodiscard]] std::string text();
 
 private:
-    std::FILE* file_;
+    fs::path path_;
     int saved_ = -1;
 };
 
