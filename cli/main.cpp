@@ -71,8 +71,10 @@ int run(int argc, char** argv) {
         return kBadUsage;
     }
     const Options& options = *parsed.options;
-    // The key is the SHA-256 of the built-in key string: a digest that fails leaves no key.
-    if (options.command != Command::Help && corvix::CorvixKey::aesKey().empty()) {
+    // The built-in key is the SHA-256 of the built-in key string: a digest that fails leaves
+    // no key. A key file brings its own.
+    if (options.command != Command::Help && !options.keyFile &&
+        corvix::CorvixKey::aesKey().empty()) {
         std::cerr << "corvix-cli: the key cannot be derived: OpenSSL's SHA-256 failed\n";
         return kSomeFailed;
     }
