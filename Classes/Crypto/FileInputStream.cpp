@@ -26,6 +26,7 @@ FileInputStream::~FileInputStream() { close(); }
 
 bool FileInputStream::open() {
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is refused below anyway.
+    // On the regular files that are taken it changes nothing, so it is left set.
     fd_ = ::openat(folder_, name_.c_str(),
                    O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink_ ? 0 : O_NOFOLLOW));
     if (fd_ < 0) {
@@ -42,15 +43,14 @@ bool FileInputStream::open() {
         refusal = EISDIR;
     } else if (!S_ISREG(info.st_mode)) {
         refusal = ENOTSUP;
-    } else if (const int flags = ::fcntl(fd_, F_GETFL);
-               flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        refusal = errno;
     }
     if (refusal != 0) {
         error_ = std::error_code(refusal, std::generic_category());
         close();
         return false;
     }
+    size_ = static_cast<std::uint64_t>(info.st_size);
+    permissions_ = info.st_mode & 07777;
     return true;
 }
 
@@ -61,21 +61,14 @@ void FileInputStream::close() {
     }
 }
 
-std::optional<std::uint64_t> FileInputStream::size() {
-    struct stat info {};
-    if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+std::optional<std::uint64_t> FileInputStream::size() const {
+    if (fd_ < 0) {
         return std::nullopt;
     }
-    return static_cast<std::uint64_t>(info.st_size);
+    return size_;
 }
 
-unsigned FileInputStream::permissions() const {
-    struct stat info {};
-    if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
-        return 0600;
-    }
-    return info.st_mode & 07777;
-}
+unsigned FileInputStream::permissions() const { return permissions_; }
 
 bool FileInputStream::rewind() {
     if (fd_ < 0 || error_) {

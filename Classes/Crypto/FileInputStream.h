@@ -29,9 +29,10 @@ public:
     [[nodiscard]] bool open();
     void close();
 
-    /// Size of the opened file, taken from the open descriptor.
-    [[nodiscard]] std::optional<std::uint64_t> size();
-    /// The permission bits of the opened file.
+    /// Size of the file when it was opened (from the open descriptor); nothing when it is not
+    /// open.
+    [[nodiscard]] std::optional<std::uint64_t> size() const;
+    /// The permission bits of the file when it was opened.
     [[nodiscard]] unsigned permissions() const;
     /// Goes back to the first byte, to read the file again.
     [[nodiscard]] bool rewind();
@@ -62,6 +63,8 @@ private:
     std::string shown_;
     bool followLink_;
     int fd_ = -1;
+    std::uint64_t size_ = 0;
+    unsigned permissions_ = 0600;
     bool atEnd_ = false;
     std::error_code error_;
     std::unique_ptr<std::uint8_t[]> buffer_; // allocated on the first small read
