@@ -41,9 +41,11 @@ std::vector<std::string_view> linesOf(std::string_view text) {
 
 // The reason line `number` does not have the form `form`, or an empty text when it has.
 std::string lineError(std::string_view line, std::size_t number, const LineForm& form) {
-    const std::string where = "line " + std::to_string(number) + ": ";
-    const std::string shape =
-        "\"" + std::string(form.name) + "\" and " + std::to_string(form.digits) + " hex digits";
+    // Built by appending: GCC 12 misreads `"literal" + std::string` at -O3 (-Wrestrict).
+    std::string where = "line ";
+    where.append(std::to_string(number)).append(": ");
+    std::string shape = "\"";
+    shape.append(form.name).append("\" and ").append(std::to_string(form.digits)).append(" hex digits");
     if (!line.starts_with(form.name)) {
         return where + "expected " + shape;
     }
