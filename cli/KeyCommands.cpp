@@ -70,9 +70,9 @@ std::optional<KeyMaterial> KeyCommands::material(const Options& options) {
 }
 
 void KeyCommands::print(const KeyMaterial& material, bool withFingerprint) {
-    StandardOutput::write(KeyFile::text(material) +
-                          (withFingerprint ? "key fingerprint: " + material.fingerprint() + "\n"
-                                           : std::string()));
+    StandardOutput::write(
+        KeyFile::text(material) +
+        (withFingerprint ? "key fingerprint: " + material.fingerprint() + "\n" : std::string()));
 }
 
 bool KeyCommands::generate(const std::string& path) {

@@ -22,7 +22,9 @@ FileInputStream::FileInputStream(const OpenFolder& folder, std::string name, std
     : folder_(folder.descriptor()), name_(std::move(name)), shown_(std::move(shownPath)),
       followLink_(false) {}
 
-FileInputStream::~FileInputStream() { close(); }
+FileInputStream::~FileInputStream() {
+    close();
+}
 
 bool FileInputStream::open() {
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is refused below anyway.
@@ -68,7 +70,9 @@ std::optional<std::uint64_t> FileInputStream::size() const {
     return size_;
 }
 
-unsigned FileInputStream::permissions() const { return permissions_; }
+unsigned FileInputStream::permissions() const {
+    return permissions_;
+}
 
 bool FileInputStream::rewind() {
     if (fd_ < 0 || error_) {
@@ -84,7 +88,9 @@ bool FileInputStream::rewind() {
     return true;
 }
 
-bool FileInputStream::hasBytesAvailable() const { return fd_ >= 0 && !atEnd_ && !error_; }
+bool FileInputStream::hasBytesAvailable() const {
+    return fd_ >= 0 && !atEnd_ && !error_;
+}
 
 std::ptrdiff_t FileInputStream::readFromFile(std::uint8_t* buffer, std::size_t n) {
     for (;;) {
@@ -163,7 +169,8 @@ std::optional<std::uint64_t> FileInputStream::skipPast(std::uint8_t delimiter) {
             break;
         }
         const auto* start = buffer_.get() + begin_;
-        const auto* found = static_cast<const std::uint8_t*>(std::memchr(start, delimiter, end_ - begin_));
+        const auto* found =
+            static_cast<const std::uint8_t*>(std::memchr(start, delimiter, end_ - begin_));
         if (found != nullptr) {
             const auto before = static_cast<std::size_t>(found - start);
             begin_ += before + 1;

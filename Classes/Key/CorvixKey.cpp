@@ -79,14 +79,24 @@ std::string CorvixKey::keyString() {
     return key;
 }
 
-Bytes CorvixKey::aesKey() { return sha256(utf8Bytes(keyString())); }
+Bytes CorvixKey::aesKey() {
+    return sha256(utf8Bytes(keyString()));
+}
 
-std::string CorvixKey::aesKeyHex() { return hexText(aesKey()); }
+std::string CorvixKey::aesKeyHex() {
+    return hexText(aesKey());
+}
 
-std::string CorvixKey::ivText() { return "4630295817204468"; }
+std::string CorvixKey::ivText() {
+    return "4630295817204468";
+}
 
-Bytes CorvixKey::ivBytes() { return utf8Bytes(ivText()); }
+Bytes CorvixKey::ivBytes() {
+    return utf8Bytes(ivText());
+}
 
-std::string CorvixKey::fingerprint() { return KeyMaterial::builtIn().fingerprint(); }
+std::string CorvixKey::fingerprint() {
+    return KeyMaterial::builtIn().fingerprint();
+}
 
 } // namespace corvix

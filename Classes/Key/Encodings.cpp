@@ -24,8 +24,8 @@ int hexDigitValue(char c) {
 }
 
 bool isBase64Alphabet(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '+' || c == '/';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/';
 }
 
 } // namespace
@@ -68,7 +68,9 @@ std::size_t utf8SequenceLength(std::string_view text) {
     return length;
 }
 
-Bytes utf8Bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes utf8Bytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 
 bool isUtf8(std::string_view text) {
     for (std::string_view rest = text; !rest.empty();) {
@@ -92,7 +94,8 @@ std::optional<std::string> utf8Text(const Bytes& bytes) {
 Bytes sha256(const Bytes& bytes) {
     Bytes digest(32, 0);
     unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
+    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) !=
+            1 ||
         length != digest.size()) {
         return {};
     }
@@ -135,7 +138,9 @@ Bytes bytesFromHex(std::string_view text) {
     return bytes;
 }
 
-Bytes dataFromHex(std::string_view text) { return bytesFromHex(text); }
+Bytes dataFromHex(std::string_view text) {
+    return bytesFromHex(text);
+}
 
 std::string base64Text(const Bytes& bytes) {
     // EVP_EncodeBlock takes an int length: encode in pieces of whole 3-byte groups.
@@ -152,7 +157,9 @@ std::string base64Text(const Bytes& bytes) {
     return text;
 }
 
-Bytes base64Bytes(const Bytes& bytes) { return utf8Bytes(base64Text(bytes)); }
+Bytes base64Bytes(const Bytes& bytes) {
+    return utf8Bytes(base64Text(bytes));
+}
 
 Bytes bytesFromBase64(std::string_view text) {
     // OpenSSL's block decoder tolerates whitespace and miscounts padding, so the strict shape
@@ -169,8 +176,9 @@ Bytes bytesFromBase64(std::string_view text) {
         return {};
     }
     Bytes bytes(text.size() / 4 * 3, 0);
-    const int length = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                                       static_cast<int>(text.size()));
+    const int length =
+        EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                        static_cast<int>(text.size()));
     if (length < 0) {
         return {};
     }
@@ -203,7 +211,8 @@ std::size_t writeFully(OutputStream& stream, const std::uint8_t* buffer, std::si
 }
 
 Bytes copyPrefix(std::size_t n, const Bytes& bytes) {
-    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
+    return Bytes(bytes.begin(),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
 }
 
 } // namespace corvix

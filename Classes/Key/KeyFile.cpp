@@ -45,7 +45,10 @@ std::string lineError(std::string_view line, std::size_t number, const LineForm&
     std::string where = "line ";
     where.append(std::to_string(number)).append(": ");
     std::string shape = "\"";
-    shape.append(form.name).append("\" and ").append(std::to_string(form.digits)).append(" hex digits");
+    shape.append(form.name)
+        .append("\" and ")
+        .append(std::to_string(form.digits))
+        .append(" hex digits");
     if (!line.starts_with(form.name)) {
         return where + "expected " + shape;
     }

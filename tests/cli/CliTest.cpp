@@ -192,9 +192,11 @@ TEST(CliKey, FingerprintIsTheOpensslSha256OfTheKeyAndNeedsAWorkingDigest) {
     EXPECT_EQ(key.code, 1);
     EXPECT_EQ(key.out, "");
     // Nor any cipher: a key file needs no digest, and the run says what is missing.
-    writeFile(scratch / "app.key", "key:" + std::string(64, '1') + "\niv:" + std::string(32, '2') + "\n");
+    writeFile(scratch / "app.key",
+              "key:" + std::string(64, '1') + "\niv:" + std::string(32, '2') + "\n");
     const Exit encrypt = run({"env", "OPENSSL_CONF=null.cnf", kCli, "encrypt", "--key-file",
-                              "app.key", "-o", "out", "null.cnf"}, scratch.path());
+                              "app.key", "-o", "out", "null.cnf"},
+                             scratch.path());
     EXPECT_EQ(encrypt.code, 1);
     EXPECT_NE(encrypt.err.find("cannot provide AES-256-CBC"), std::string::npos) << encrypt.err;
 }

@@ -18,7 +18,9 @@ std::optional<Bytes> decrypt(const Bytes& data, const Bytes& key, const Bytes& i
     return AESUtils::decryptBytes(data, static_cast<std::int64_t>(data.size()), key, iv);
 }
 
-Bytes cut(const Bytes& bytes, std::size_t count) { return copyPrefix(count, bytes); }
+Bytes cut(const Bytes& bytes, std::size_t count) {
+    return copyPrefix(count, bytes);
+}
 
 // F.2.1, F.2.3 and F.2.5: four raw blocks each. With PKCS#7 a fifth block of padding follows,
 // AES(key, C4 xor 10..10), computed with `openssl enc -aes-N-cbc`.
@@ -43,8 +45,9 @@ TEST(AesBytes, Sp800_38aCbcVectorsWithTheirPaddingBlock) {
          "3f461796d6b0d6b2e0c2a72b4d80e644"},
     };
     const Bytes iv = bytesFromHex("000102030405060708090a0b0c0d0e0f");
-    const Bytes plain = bytesFromHex("6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
-                                     "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
+    const Bytes plain =
+        bytesFromHex("6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+                     "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
     for (const auto& v : vectors) {
         const Bytes key = bytesFromHex(v.key);
         const Bytes sealed = bytesFromHex(std::string(v.cipher) + v.paddingBlock);

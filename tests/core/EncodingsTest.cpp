@@ -7,7 +7,9 @@
 namespace corvix {
 namespace {
 
-Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes bytesOf(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 
 TEST(Encodings, Utf8TextTakesOnlyWellFormedBytes) {
     const std::vector<std::pair<Bytes, std::optional<std::string>>> rows = {
@@ -57,8 +59,14 @@ TEST(Encodings, Hex) {
 
 TEST(Encodings, Base64) {
     const std::vector<std::pair<std::string_view, std::string_view>> vectors = {
-        {"", ""},         {"f", "Zg=="},       {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xFB\xFF\xBF", "+/+/"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {"\xFB\xFF\xBF", "+/+/"},
     };
     for (const auto& [plain, encoded] : vectors) {
         EXPECT_EQ(base64Text(bytesOf(plain)), encoded);

@@ -1,7 +1,7 @@
-// The stream loops and the buffered file stream that the format's readers and writers use.
-// (The header scan across the stream's buffer is in the malformed corpus: files 30 to 32.)
+// The stream loops that the format's readers and writers use. (The buffered file stream is read
+// in small and large pieces across its buffer's edges by the malformed corpus, files 30 to 32.)
 
-#include "Crypto/FileInputStream.h"
+#include "Crypto/InputStream.h"
 #include "Key/Encodings.h"
 #include "TestKit.h"
 
@@ -54,28 +54,6 @@ TEST(Streams, ReadFullyGathersPartsAndStopsAtNTheEndOrAnError) {
     EXPECT_EQ(writeFully(full, data.data(), data.size()), 6U);
     EXPECT_EQ(writeFully(full, data.data(), data.size()), 0U) << "no space: nothing is tried";
     EXPECT_EQ(full.written, copyPrefix(6, data));
-}
-
-TEST(Streams, FileInputStreamReadsAnyPiecesAndMeetsItsEndLate) {
-    const test::Scratch dir;
-    const Bytes data = test::pattern(200001);
-    test::writeFile(dir / "data", data);
-    FileInputStream stream((dir / "data").string());
-    ASSERT_TRUE(stream.open());
-    EXPECT_EQ(stream.size(), std::optional<std::uint64_t>(data.size()));
-    // Pieces smaller and larger than the stream's own buffer, across its edges.
-    const std::size_t pieces[] = {1, 7, 65536, 3, 100000, 70000};
-    Bytes got;
-    for (std::size_t i = 0; got.size() < data.size(); ++i) {
-        Bytes piece(std::min(pieces[i % std::size(pieces)], data.size() - got.size()));
-        ASSERT_EQ(readFully(stream, piece.data(), piece.size()), piece.size());
-        got.insert(got.end(), piece.begin(), piece.end());
-    }
-    EXPECT_EQ(got, data);
-    EXPECT_TRUE(stream.hasBytesAvailable()) << "the end is not known before a read meets it";
-    std::uint8_t byte = 0;
-    EXPECT_EQ(stream.read(&byte, 1), 0);
-    EXPECT_FALSE(stream.hasBytesAvailable());
 }
 
 } // namespace

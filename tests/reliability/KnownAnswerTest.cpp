@@ -13,7 +13,9 @@
 namespace corvix {
 namespace {
 
-std::int64_t sizeOf(const Bytes& bytes) { return static_cast<std::int64_t>(bytes.size()); }
+std::int64_t sizeOf(const Bytes& bytes) {
+    return static_cast<std::int64_t>(bytes.size());
+}
 
 Bytes joined(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -40,7 +42,8 @@ TEST(CavpCbcAes256, EveryCaseEncryptsDecryptsAndPadsAsPublished) {
             const Bytes plain = field["PLAINTEXT"], raw = field["CIPHERTEXT"];
             SCOPED_TRACE(std::string(name) + " " + hexText(key) + " " + hexText(raw));
             const auto lastBlock = copyPrefix(16, Bytes(raw.end() - 16, raw.end()));
-            const Bytes padding = copyPrefix(16, *AESUtils::encryptBytes(Bytes(16, 0x10), 16, key, lastBlock));
+            const Bytes padding =
+                copyPrefix(16, *AESUtils::encryptBytes(Bytes(16, 0x10), 16, key, lastBlock));
             const Bytes sealed = joined(raw, padding);
             EXPECT_EQ(AESUtils::encryptBytes(plain, sizeOf(plain), key, iv), sealed);
             EXPECT_EQ(AESUtils::decryptBytes(sealed, sizeOf(sealed), key, iv), plain);

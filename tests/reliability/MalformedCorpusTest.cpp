@@ -28,12 +28,15 @@ struct CorpusFile {
     [[nodiscard]] std::string stem() const { return file.substr(0, file.size() - 4); }
     /// What a reader that checks the header line first gives.
     [[nodiscard]] std::string checked() const {
-        return header == "ok" ? expected
-                              : header == "other" ? "header does not decrypt" : "no header terminator";
+        return header == "ok"      ? expected
+               : header == "other" ? "header does not decrypt"
+                                   : "no header terminator";
     }
 };
 
-void PrintTo(const CorpusFile& row, std::ostream* out) { *out << row.file; }
+void PrintTo(const CorpusFile& row, std::ostream* out) {
+    *out << row.file;
+}
 
 std::vector<CorpusFile> readTable() {
     static const std::regex kRow(R"(\| (\S+\.enc) \| .+ \| (reads|fails: (.+)) \| (.+) \|)");
@@ -98,7 +101,8 @@ TEST_P(MalformedCorpus, ReaderInPlaceEitherWay) {
 
 INSTANTIATE_TEST_SUITE_P(Table, MalformedCorpus, ::testing::ValuesIn(readTable()),
                          [](const auto& info) {
-                             return "f" + std::regex_replace(info.param.stem(), std::regex("-"), "_");
+                             return "f" +
+                                    std::regex_replace(info.param.stem(), std::regex("-"), "_");
                          });
 
 TEST(MalformedCorpusTable, CoversTheFolderAndVerifyChecksTheHeaderFirst) {

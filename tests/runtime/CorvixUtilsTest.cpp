@@ -1,10 +1,11 @@
 // One-call reading with the built-in key material: texts against the openssl command, files and
 // pictures, and the resource lookup that must never leave the resources folder.
 
+#include "Key/CorvixUtils.h"
+
 #include "Crypto/AESUtils.h"
 #include "Crypto/FileCipher.h"
 #include "Key/Encodings.h"
-#include "Key/CorvixUtils.h"
 #include "TestKit.h"
 
 #include <QBuffer>
@@ -17,7 +18,8 @@ namespace {
 using test::fs::path;
 
 // From the openssl command, not from this code:
-//   printf 'TEXT' | openssl enc -aes-256-cbc -K $KEY -iv $(printf 4630295817204468 | xxd -p) | base64 -w0
+//   printf 'TEXT' | openssl enc -aes-256-cbc -K $KEY -iv $(printf 4630295817204468 | xxd -p) |
+//   base64 -w0
 // with KEY the built-in key as `corvix-cli key` prints it.
 const std::vector<std::pair<std::string, std::string>> kSealedTexts = {
     {"", "QXRgLk/2J3esCguqDXxtCg=="},
@@ -27,11 +29,8 @@ const std::vector<std::pair<std::string, std::string>> kSealedTexts = {
 
 QImage picture() {
     QImage image(7, 5, QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            image.setPixel(x, y, qRgba(x * 36, y * 60, (x * y * 13) % 256, 255 - x * y));
-        }
-    }
+    image.fill(qRgba(10, 200, 30, 255));
+    image.setPixel(3, 2, qRgba(250, 0, 90, 128));
     return image;
 }
 
@@ -55,8 +54,10 @@ TEST(CorvixUtils, TextsAgreeWithTheOpensslCommand) {
     const std::string large = std::string(100000, 'x') + std::string("nul\0😀", 8);
     EXPECT_EQ(CorvixUtils::decryptText(CorvixUtils::encryptText(large).value_or("")), large);
     const KeyMaterial builtIn = KeyMaterial::builtIn();
-    const std::string notUtf8 = base64Text(*AESUtils::encryptBytes({0xC3, 0x28}, 2, builtIn.key, builtIn.iv));
-    const std::string otherKey = base64Text(*AESUtils::encryptBytes({'h', 'i'}, 2, Bytes(32, 7), builtIn.iv));
+    const std::string notUtf8 =
+        base64Text(*AESUtils::encryptBytes({0xC3, 0x28}, 2, builtIn.key, builtIn.iv));
+    const std::string otherKey =
+        base64Text(*AESUtils::encryptBytes({'h', 'i'}, 2, Bytes(32, 7), builtIn.iv));
     for (const std::string& bad : {std::string(""), std::string("not base64!"),
                                    kSealedTexts[1].second + "\n", notUtf8, otherKey}) {
         EXPECT_EQ(CorvixUtils::decryptText(bad), std::nullopt) << bad;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -13,7 +12,6 @@
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -32,7 +30,9 @@ fs::path fresh(const char* stem) {
 
 } // namespace
 
-Scratch::Scratch() : path_(fresh("run")) { fs::create_directory(path_); }
+Scratch::Scratch() : path_(fresh("run")) {
+    fs::create_directory(path_);
+}
 
 Scratch::~Scratch() {
     // A test may have taken the search right away from a folder.
@@ -61,7 +61,8 @@ void writeFile(const fs::path& path, std::string_view content) {
 }
 
 void writeFile(const fs::path& path, const Bytes& content) {
-    writeFile(path, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
+    writeFile(path,
+              std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
 }
 
 std::string readFile(const fs::path& path) {
@@ -81,7 +82,8 @@ bool writeEncrypted(const fs::path& path, std::string_view plain) {
     const fs::path source = fresh("plain");
     writeFile(source, plain);
     fs::create_directories(path.parent_path());
-    const bool written = FileCipher::encrypt(source, path, "quorveth", KeyMaterial::builtIn()).succeeded();
+    const bool written =
+        FileCipher::encrypt(source, path, "quorveth", KeyMaterial::builtIn()).succeeded();
     fs::remove(source);
     return written;
 }
@@ -123,16 +125,13 @@ Child::~Child() {
     }
 }
 
-void Child::signal(int number) const { ::kill(pid_, number); }
+void Child::signal(int number) const {
+    ::kill(pid_, number);
+}
 
 Exit Child::wait() {
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            signal(SIGKILL);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
     Exit exit;
@@ -157,7 +156,9 @@ StdoutCapture::StdoutCapture() : path_(fresh("stdout")) {
     ::close(fd);
 }
 
-StdoutCapture::~StdoutCapture() { std::ignore = text(); }
+StdoutCapture::~StdoutCapture() {
+    std::ignore = text();
+}
 
 std::string StdoutCapture::text() {
     if (saved_ < 0) {

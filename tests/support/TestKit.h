@@ -64,7 +64,7 @@ public:
 
     [[nodiscard]] pid_t pid() const { return pid_; }
     void signal(int number) const;
-    /// Waits for the end (SIGKILL after 120 s) and collects what it printed.
+    /// Waits for the end and collects what it printed.
     Exit wait();
 
 private:
