@@ -1,6 +1,7 @@
 // corvix-cli: encrypts, decrypts and checks files in the Corvix format from scripts and builds.
 
 #include "CommandLine.h"
+#include "Crypto/FileCipher.h"
 #include "Key/CorvixKey.h"
 #include "KeyCommands.h"
 #include "ProgressBar.h"
@@ -41,7 +42,7 @@ int runTasks(const Options& options, corvix::KeyMaterial material) {
 
     RunSettings settings;
     settings.material = std::move(material);
-    settings.headerText = "quorveth";
+    settings.headerText = corvix::FileCipher::kHeaderText;
     settings.existingOutput = options.existingOutput;
     // A reader that went away (`| head -1`) stops the run as Ctrl-C does.
     settings.shouldStop = [] { return StopSignal::requested() || StandardOutput::closed(); };

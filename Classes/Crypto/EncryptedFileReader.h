@@ -2,6 +2,7 @@
 
 #include "../Key/KeyMaterial.h"
 #include "ChunkCipher.h"
+#include "FileCipher.h"
 #include "FileInputStream.h"
 #include "RunOutcome.h"
 
@@ -29,14 +30,11 @@ namespace corvix {
 /// parallel open a reader each.
 class EncryptedFileReader {
 public:
-    /// The header text sealed in the header line of every file the system writes.
-    static constexpr std::string_view kHeaderText = "quorveth";
-
     /// `header`: the text the header line must decrypt to, checked as HeaderCheck does, so that
     /// a file sealed with other key material, or no encrypted file at all, fails before any chunk
     /// is read. Nothing skips the header line unread, as the format's decryptors do.
     EncryptedFileReader(std::string path, KeyMaterial material,
-                        std::optional<std::string> header = std::string(kHeaderText));
+                        std::optional<std::string> header = std::string(FileCipher::kHeaderText));
     EncryptedFileReader(const EncryptedFileReader&) = delete;
     EncryptedFileReader& operator=(const EncryptedFileReader&) = delete;
 

@@ -33,6 +33,8 @@ public:
     static constexpr std::size_t kPlainChunkSize = 1048576;
     static constexpr std::size_t kCipherChunkSize = kPlainChunkSize + 16;
     static constexpr std::uint8_t kHeaderEnd = 0x0D;
+    /// The header text sealed into the header line of every file the system writes.
+    static constexpr std::string_view kHeaderText = "quorveth";
 
     [[nodiscard]] static RunOutcome encrypt(const std::string& srcPath, const std::string& dstPath,
                                             std::string_view header, const KeyMaterial& material,

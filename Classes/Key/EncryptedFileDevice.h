@@ -19,10 +19,9 @@ namespace corvix {
 /// at a time.
 class EncryptedFileDevice final : public QIODevice {
 public:
-    EncryptedFileDevice(
-        std::string path, KeyMaterial material,
-        std::optional<std::string> header = std::string(EncryptedFileReader::kHeaderText),
-        QObject* parent = nullptr);
+    EncryptedFileDevice(std::string path, KeyMaterial material,
+                        std::optional<std::string> header = std::string(FileCipher::kHeaderText),
+                        QObject* parent = nullptr);
     ~EncryptedFileDevice() override;
 
     bool open(OpenMode mode) override;

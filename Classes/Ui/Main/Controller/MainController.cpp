@@ -26,7 +26,6 @@ namespace corvix {
 
 namespace {
 
-constexpr std::string_view kHeaderText = "quorveth";
 constexpr int kSpacing = 16;
 constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 50;
@@ -334,8 +333,8 @@ void MainController::encryptFiles(QPromise<QStringList>& promise, const QList<QU
         // An exception would end the program when the result reaches the window; it fails the
         // file instead, like any other fault.
         try {
-            outcome = FileCipher::encrypt(nativePath(srcPath), nativePath(dstPath), kHeaderText,
-                                          material, callbacks);
+            outcome = FileCipher::encrypt(nativePath(srcPath), nativePath(dstPath),
+                                          FileCipher::kHeaderText, material, callbacks);
         } catch (const std::exception& error) {
             outcome = RunOutcome::failed(error.what());
         }
