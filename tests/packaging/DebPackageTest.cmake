@@ -20,7 +20,7 @@ message(STATUS "${listing}")
 set(expected
     usr/bin/corvix-cli
     usr/lib/libcorvix_core.a
-    usr/include/corvix/Crypto/AESUtils.h
+    usr/include/corvix/AESUtils.h
     usr/lib/cmake/Corvix/CorvixConfig.cmake
     usr/lib/cmake/Corvix/CorvixTargets.cmake
     usr/lib/cmake/Corvix/CorvixAssets.cmake
