@@ -10,10 +10,10 @@ class QMainWindow;
 
 namespace corvix {
 
-/// Dresses the main window once the application has started, installs a screen as its
-/// content (and its title, when it has one) and keeps that screen's root view exactly as large
-/// as the window's content area (the central widget) for the rest of the run. The window never
-/// gets smaller than the screen's minimum size.
+/// Dresses the main window once the application has started and installs a screen as its
+/// content (and its title, when it has one): a layout keeps that screen's root view exactly as
+/// large as the window's content area (the central widget) for the rest of the run, and the
+/// window never gets smaller than the minimum size of the screen's layouts.
 class AppDelegate : public QObject {
     Q_OBJECT
 
@@ -24,8 +24,7 @@ public:
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
-    /// Paints the window white, starts following its resizes and installs the encryption
-    /// screen.
+    /// Paints the window white and installs the encryption screen.
     void applicationDidFinishLaunching();
     /// The same with another screen, for a build that shows a different one.
     void applicationDidFinishLaunching(std::unique_ptr<BaseViewController> screen);
@@ -33,13 +32,7 @@ public:
     /// The installed screen, null before launching has finished.
     [[nodiscard]] BaseViewController* controller() const { return controller_.get(); }
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    void windowDidResize();
-    void screenDidChangeMinimumSize();
-
     QPointer<QMainWindow> window_;
     std::unique_ptr<BaseViewController> controller_;
 };

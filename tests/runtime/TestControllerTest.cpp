@@ -47,9 +47,16 @@ private slots:
         }
 
         MainWindow window;
+        window.show();
         AppDelegate delegate(window);
         delegate.applicationDidFinishLaunching(std::make_unique<TestController>());
         QVERIFY(window.windowTitle().contains("developer test screen"));
+        // The button 16 from the top and left edges; the photo 16 from the top, its right edge 16
+        // beyond the root view's right edge.
+        auto* screen = qobject_cast<TestController*>(delegate.controller());
+        QCOMPARE(window.findChild<BaseButton*>("btnTest")->pos(), QPoint(16, 16));
+        QCOMPARE(screen->imvPhoto()->geometry().topRight() + QPoint(1, 0),
+                 QPoint(screen->view()->width() + 16, 16));
         StdoutCapture capture;
         QTest::mouseClick(window.findChild<BaseButton*>("btnTest"), Qt::LeftButton);
         QCOMPARE(QString::fromStdString(capture.text()),

@@ -19,6 +19,8 @@
 #include <QPromise>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QThreadPool>
 #include <corvix/CorvixKey.h>
 
@@ -53,11 +55,9 @@ class WindowTest : public QObject {
     // output panel, whose label then shows the folder. "drop in/a.txt" drops urls offering a
     // copy or (Shift held, proposed) a move, "dropmove" offers only a move. "encrypt" clicks the
     // button; "off" clicks it disabled. "wait" for the job's end, "wait progress" for it to show
-    // its first progress. "reopen" closes the window and opens it again. "size 1,1" resizes the
-    // window: every control is whole and 16 from the edges, the message area shows three lines at
-    // least, the rule is as wide as its text (a BaseTextView). "hold" leaves one worker thread,
-    // busy until "release", so a job waits to start. "rm" and "mkdir" change files behind the
-    // window's back. "job a.txt,out" expects the job's lines for in/a.txt, "failed a.txt" its
+    // its first progress. "reopen" closes the window and opens it again. "hold" leaves one worker
+    // thread, busy until "release", so a job waits to start. "rm" and "mkdir" change files behind
+    // the window's back. "job a.txt,out" expects the job's lines for in/a.txt, "failed a.txt" its
     // failure (any reason), "ignored in/c.pdf" a name not taken. False when the step did not work
     // as a user would see it.
     bool step(const QString& verb, QStringList args) {
@@ -103,21 +103,6 @@ class WindowTest : public QObject {
         } else if (verb == "wait") {
             return QTest::qWaitFor(
                 [&] { return args.isEmpty() ? !c_->isEncrypting() : shown_.size() > 1; }, 60000);
-        } else if (verb == "size") {
-            window_->resize(args[0].toInt(), args[1].toInt());
-            QWidget* root = c_->view();
-            auto* rule = root->findChild<BaseTextView*>("labRule");
-            return QTest::qWaitFor([&] {
-                       return root->geometry() == window_->centralWidget()->rect() &&
-                              window_->rect().contains(window_->centralWidget()->geometry());
-                   }) &&
-                   root->childrenRect() == root->rect().adjusted(16, 16, -16, -16) &&
-                   c_->labMessage()->y() == c_->labOutput()->geometry().bottom() + 17 &&
-                   c_->labMessage()->height() >=
-                       3 * c_->labMessage()->fontMetrics().lineSpacing() &&
-                   qAbs(rule->width() -
-                        rule->fontMetrics().horizontalAdvance(rule->toPlainText())) <= 3 &&
-                   colorFromHex("1e90FF80", 0.5).name(QColor::HexArgb) == "#801e90ff";
         } else if (verb == "reopen") {
             cleanup();
             open();
@@ -176,9 +161,8 @@ private slots:
                "out/b.png.enc;out/中文 名.JSON.enc|正在加密...\n1/2 · 0%";
         QTest::newRow("cancelled panels leave an empty list")
             << "dst out;src in/a.txt;src;dst;encrypt;wait|加密完成|0||";
-        QTest::newRow("output folder alone, typed name of another type, window sizes")
-            << "dst 输出 目录;src in/a.txt;src in/c.pdf;ignored in/c.pdf;size 900,640;size 1,1|"
-               "提示信息|0||";
+        QTest::newRow("output folder alone, typed name of another type")
+            << "dst 输出 目录;src in/a.txt;src in/c.pdf;ignored in/c.pdf|提示信息|0||";
         QTest::newRow("failures named")
             << "dst out;src in/a.txt,in/c.pdf,in/b.png;ignored in/c.pdf;rm in/a.txt;"
                "mkdir in/b.png;encrypt;job a.txt,out;failed a.txt;job b.png,out;failed b.png;wait;"
@@ -228,6 +212,75 @@ private slots:
             }
         }
         QCOMPARE(written.join(';'), column[3]);
+    }
+
+    void geometry_data() {
+        // A row: the window size asked for (1×1 gives the minimum) | how wide the output line's
+        // text is unwrapped, in pixels | the lines it then takes in the window.
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("textWidth");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("600x400") << QSize(600, 400) << 0 << 1;
+        QTest::newRow("600x400, output on two lines") << QSize(600, 400) << 800 << 2;
+        QTest::newRow("minimum") << QSize(1, 1) << 0 << 1;
+        QTest::newRow("minimum, output wrapped only there") << QSize(1, 1) << 450 << 2;
+    }
+
+    // 16 points from the root view's edges and between neighbours, the buttons 100 × 50, the rule
+    // as wide as its text, the output line as high as its wrapped text, the message area down to
+    // 16 above the bottom and at least three lines high; the minimum window is just wide enough
+    // for the buttons and shows every control whole.
+    void geometry() {
+        QFETCH(QSize, size);
+        QFETCH(int, textWidth);
+        QFETCH(int, lines);
+        BaseTextView* out = c_->labOutput();
+        QString text = "输出目录:";
+        while (out->fontMetrics().horizontalAdvance(text) < textWidth) {
+            text += "/build-output";
+        }
+        out->setPlainText(text);
+        window_->resize(size);
+        QWidget* root = c_->view();
+        auto* rule = root->findChild<BaseTextView*>("labRule");
+        QTextEdit* message = c_->labMessage();
+        const int line = message->fontMetrics().lineSpacing();
+        const bool minimum = size == QSize(1, 1);
+        const auto broken = [&]() -> QString {
+            const QSizeF wrapped = out->document()->size();
+            const std::pair<const char*, bool> rules[] = {
+                {"root", root->geometry() == window_->centralWidget()->rect()},
+                {"window", window_->size() == (minimum ? window_->minimumSize() : size)},
+                {"buttons", c_->btnChooseSrc()->geometry() == QRect(16, 16, 100, 50) &&
+                                c_->btnChooseDst()->geometry() == QRect(132, 16, 100, 50) &&
+                                c_->btnEncrypt()->geometry() == QRect(248, 16, 100, 50)},
+                {"rule", rule->pos() == QPoint(16, 82) &&
+                             qAbs(rule->width() - rule->fontMetrics().horizontalAdvance(
+                                                      rule->toPlainText())) <= 3 &&
+                             rule->height() >= rule->document()->size().height()},
+                {"output", out->geometry() == QRect(16, rule->geometry().bottom() + 17,
+                                                    root->width() - 32, qCeil(wrapped.height())) &&
+                               out->document()->firstBlock().layout()->lineCount() == lines},
+                {"message",
+                 message->geometry() == QRect(QPoint(16, out->geometry().bottom() + 17),
+                                              QPoint(root->width() - 17, root->height() - 17)) &&
+                     message->height() >= 3 * line},
+                {"minimum", !minimum || (root->width() == 364 && message->height() < 4 * line)},
+            };
+            for (const auto& [name, holds] : rules) {
+                if (!holds) {
+                    return name;
+                }
+            }
+            return {};
+        };
+        QString failed;
+        QVERIFY2(QTest::qWaitFor([&] { return (failed = broken()).isEmpty(); }),
+                 qPrintable(failed));
+    }
+
+    void colorFromHexTakesTheFirstSixDigits() {
+        QCOMPARE(colorFromHex("1e90FF80", 0.5).name(QColor::HexArgb), "#801e90ff");
     }
 };
 

@@ -1,5 +1,6 @@
 #include "BaseTextView.h"
 
+#include <QResizeEvent>
 #include <QTextDocument>
 #include <cmath>
 #include <memory>
@@ -33,8 +34,18 @@ QSize BaseTextView::sizeHint() const {
     return intrinsicContentSize();
 }
 
+// A window's minimum size cannot follow a height that depends on the width; this minimum,
+// renewed whenever the width changes, is how the window learns that the text now wraps onto
+// more lines.
 QSize BaseTextView::minimumSizeHint() const {
-    return {0, 0};
+    return {0, heightForWidth(width())};
+}
+
+void BaseTextView::resizeEvent(QResizeEvent* event) {
+    QTextEdit::resizeEvent(event);
+    if (event->size().width() != event->oldSize().width()) {
+        updateGeometry();
+    }
 }
 
 int BaseTextView::heightForWidth(int width) const {

@@ -1,7 +1,6 @@
 #include "BaseViewController.h"
 
 #include <QColor>
-#include <QEvent>
 #include <QPalette>
 
 namespace corvix {
@@ -16,14 +15,13 @@ QWidget* BaseViewController::view() {
     if (view_.isNull()) {
         loadView();
         viewDidLoad();
-        view_->installEventFilter(this);
     }
     return view_.data();
 }
 
 void BaseViewController::loadView() {
     auto* root = new QWidget;
-    root->setGeometry(0, 0, 0, 0);
+    root->resize(0, 0);
     setView(root);
 }
 
@@ -32,23 +30,6 @@ void BaseViewController::setView(QWidget* view) {
 }
 
 void BaseViewController::viewDidLoad() {}
-
-void BaseViewController::layoutViews() {}
-
-bool BaseViewController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == view_.data()) {
-        switch (event->type()) {
-        case QEvent::Resize:
-        case QEvent::Show:
-        case QEvent::LayoutRequest:
-            layoutViews();
-            break;
-        default:
-            break;
-        }
-    }
-    return QObject::eventFilter(watched, event);
-}
 
 void setLayerBackgroundColor(QWidget& view, const QColor& color) {
     if (!view.autoFillBackground()) {

@@ -10,9 +10,8 @@ class QColor;
 namespace corvix {
 
 /// Common base of the screens. A screen's root view is a plain, empty widget made in code on
-/// first use; the screen builds its controls into it in `viewDidLoad` and places them in
-/// `layoutViews`, which runs again whenever the root view changes size or a child asks for new
-/// geometry (a text that grew, for instance).
+/// first use; the screen builds its controls into it in `viewDidLoad`, placed by Qt layouts
+/// installed on the root view, which follow every change of its size and of their contents.
 class BaseViewController : public QObject {
     Q_OBJECT
 
@@ -39,10 +38,6 @@ protected:
     void setView(QWidget* view);
     /// Runs once, right after `loadView`; screens call this first, then build their controls.
     virtual void viewDidLoad();
-    /// Places the controls inside the root view's current rectangle.
-    virtual void layoutViews();
-
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QPointer<QWidget> view_;

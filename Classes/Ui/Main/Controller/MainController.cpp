@@ -11,11 +11,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QMimeData>
 #include <QPromise>
 #include <QTextEdit>
 #include <QThreadPool>
 #include <QUnhandledException>
+#include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <chrono>
@@ -31,7 +33,6 @@ namespace {
 constexpr int kSpacing = 16;
 constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 50;
-// The message area never gets smaller than this many lines: the state, the progress, a failure.
 constexpr int kMessageLines = 3;
 // Progress reaches the window at most ten times a second.
 constexpr std::chrono::milliseconds kProgressInterval{100};
@@ -124,41 +125,40 @@ void MainController::setupViews() {
     labMessage_->setReadOnly(true);
     labMessage_->setPlainText(QStringLiteral("提示信息"));
     addSubview(root, labMessage_);
+
+    setupLayout();
+    root.installEventFilter(this);
 }
 
-void MainController::layoutViews() {
-    const QRect bounds = view()->rect();
-    const int innerWidth = std::max(0, bounds.width() - 2 * kSpacing);
-
-    // A row of three buttons, each 16 points right of the one before.
-    int left = kSpacing;
+// The row of three 100 × 50 buttons, 16 points apart; below it, each 16 points under the one
+// before, the rule at the size of its text, the output line across the width at the height of
+// its (possibly wrapped) text, and the message area taking what is left; everything 16 points
+// inside the root view's edges. The layouts give the smallest root view that still shows every
+// control whole, and the window takes it as its own minimum.
+void MainController::setupLayout() {
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(kSpacing);
     for (BaseButton* button : {btnChooseSrc_, btnChooseDst_, btnEncrypt_}) {
-        button->setGeometry(left, kSpacing, kButtonWidth, kButtonHeight);
-        left += kButtonWidth + kSpacing;
+        button->setFixedSize(kButtonWidth, kButtonHeight);
+        buttons->addWidget(button);
     }
+    buttons->addStretch();
 
-    // Below it, each 16 points under the one before: the rule at the size of its text, the
-    // output line across the width at the height of its (possibly wrapped) text, and the
-    // message area taking what is left down to 16 points above the bottom edge.
-    const int ruleTop = kSpacing + kButtonHeight + kSpacing;
-    labRule_->setGeometry(QRect(QPoint(kSpacing, ruleTop), labRule_->sizeHint()));
+    auto* screen = new QVBoxLayout(view());
+    screen->setContentsMargins(kSpacing, kSpacing, kSpacing, kSpacing);
+    screen->setSpacing(kSpacing);
+    screen->addLayout(buttons);
 
-    const int outputTop = ruleTop + labRule_->height() + kSpacing;
-    labOutput_->setGeometry(kSpacing, outputTop, innerWidth,
-                            labOutput_->heightForWidth(innerWidth));
+    labRule_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    screen->addWidget(labRule_, 0, Qt::AlignLeft);
 
-    const int messageTop = outputTop + labOutput_->height() + kSpacing;
-    labMessage_->setGeometry(kSpacing, messageTop, innerWidth,
-                             std::max(0, bounds.height() - kSpacing - messageTop));
+    screen->addWidget(labOutput_);
 
-    // The smallest root view that still shows every control whole: the row of buttons, the
-    // rule, the output line as it wraps at this width, and a few lines of messages. The
-    // window's owner keeps the window at least this large.
-    const int minimumMessage = kMessageLines * labMessage_->fontMetrics().lineSpacing() +
-                               2 * labMessage_->frameWidth() +
-                               2 * static_cast<int>(labMessage_->document()->documentMargin());
-    view()->setMinimumSize(std::max(left, 2 * kSpacing + labRule_->width()),
-                           messageTop + minimumMessage + kSpacing);
+    // The message area never gets lower than a few lines: the state, the progress, a failure.
+    labMessage_->setMinimumHeight(kMessageLines * labMessage_->fontMetrics().lineSpacing() +
+                                  2 * labMessage_->frameWidth() +
+                                  2 * static_cast<int>(labMessage_->document()->documentMargin()));
+    screen->addWidget(labMessage_, 1);
 }
 
 void MainController::onClickChooseSrc() {

@@ -58,11 +58,11 @@ public slots:
 
 protected:
     void viewDidLoad() override;
-    void layoutViews() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setupViews();
+    void setupLayout();
 
     void chooseSrcFiles(const std::function<void(const QList<QUrl>&)>& completion);
     void chooseDstDir(const std::function<void(const QString&)>& completion);

@@ -4,6 +4,8 @@
 #include "Crypto/Console.h"
 #include "Ui/Base/BaseButton.h"
 
+#include <QHBoxLayout>
+#include <QWidgetItem>
 #include <corvix/AESUtils.h>
 #include <corvix/CorvixKey.h>
 #include <corvix/CorvixUtils.h>
@@ -20,6 +22,20 @@ namespace {
 constexpr const char* kInputPath = CORVIX_DEVTEST_CONFIG_PATH;
 constexpr const char* kOutputPath = CORVIX_DEVTEST_CONFIG_PATH ".json";
 constexpr int kSpacing = 16;
+
+// A layout item that places its widget `overhang` points right of where its layout puts it. The
+// photo's right edge lies 16 points beyond the root view's right edge, not inside it, which no
+// margin can say (a negative one means the style's default).
+class OverhangingItem final : public QWidgetItem {
+public:
+    OverhangingItem(QWidget* widget, int overhang) : QWidgetItem(widget), overhang_(overhang) {}
+    void setGeometry(const QRect& rect) override {
+        QWidgetItem::setGeometry(rect.translated(overhang_, 0));
+    }
+
+private:
+    int overhang_;
+};
 
 // The text as a quoted, escaped literal; it never carries a raw control character, so the
 // content stays on one line whatever the file holds.
@@ -59,17 +75,18 @@ void TestController::viewDidLoad() {
     imvPhoto_->setObjectName(QStringLiteral("imvPhoto"));
     imvPhoto_->setScaledContents(true);
     imvPhoto_->show();
-}
 
-void TestController::layoutViews() {
-    const QRect bounds = view()->rect();
-    if (auto* test = view()->findChild<BaseButton*>(QStringLiteral("btnTest"))) {
-        test->setGeometry(QRect(QPoint(kSpacing, kSpacing), test->sizeHint()));
-    }
-    // Its right edge lies 16 points beyond the root view's right edge, not inside it.
-    const QSize photo = imvPhoto_->sizeHint().expandedTo(QSize(0, 0));
-    imvPhoto_->setGeometry(bounds.width() + kSpacing - photo.width(), kSpacing, photo.width(),
-                           photo.height());
+    // The button at its own size, 16 points from the top and left edges; the photo at its own
+    // size, 16 points from the top, against the root view's right edge and then moved 16 points
+    // beyond it. The bottom margin keeps the button whole at the window's minimum size.
+    auto* layout = new QHBoxLayout(&root);
+    layout->setContentsMargins(kSpacing, kSpacing, 0, kSpacing);
+    layout->setSpacing(kSpacing);
+    layout->addWidget(test, 0, Qt::AlignLeft | Qt::AlignTop);
+    layout->addStretch();
+    auto* photo = new OverhangingItem(imvPhoto_, kSpacing);
+    photo->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    layout->addItem(photo);
 }
 
 void TestController::onClickTest() {

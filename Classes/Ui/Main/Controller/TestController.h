@@ -32,7 +32,6 @@ public:
 
 protected:
     void viewDidLoad() override;
-    void layoutViews() override;
 
 private:
     /// Prints "content:" and the decrypted text in its debug form: Optional("...") with \" \\ \n
