@@ -89,10 +89,13 @@ std::optional<std::string> utf8Text(const Bytes& bytes) {
 }
 
 Bytes sha256(const Bytes& bytes) {
+    return sha256(bytes.data(), bytes.size());
+}
+
+Bytes sha256(const std::uint8_t* data, std::size_t n) {
     Bytes digest(32, 0);
     unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) !=
-            1 ||
+    if (EVP_Digest(data, n, digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
         length != digest.size()) {
         return {};
     }

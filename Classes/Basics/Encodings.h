@@ -24,6 +24,7 @@ namespace corvix {
 /// SHA-256 digest (32 bytes); empty when the digest cannot be computed, which no key accepts,
 /// rather than a key of zeros that every use would take.
 [[nodiscard]] Bytes sha256(const Bytes& bytes);
+[[nodiscard]] Bytes sha256(const std::uint8_t* data, std::size_t n);
 
 /// Two lowercase hexadecimal digits per byte, no separator.
 [[nodiscard]] std::string hexText(const Bytes& bytes);

@@ -1,9 +1,16 @@
 #include "Format/ChunkPipeline.h"
 
+#include "Basics/Encodings.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace corvix {
@@ -20,6 +27,66 @@ struct Slot {
     CipherJob job;
     std::uint64_t index = 0;
     bool last = false;
+};
+
+// Makes the SHA-256 of a run's chunks on a thread of its own, one chunk at a time: the calling
+// thread hands a chunk over, writes it meanwhile and then takes its digest, while the pool
+// encrypts the next chunks. The pool's threads stay with the cipher, whose lanes they keep full.
+class ChunkHasher {
+public:
+    ChunkHasher() : thread_([this] { work(); }) {}
+    ~ChunkHasher() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    ChunkHasher(const ChunkHasher&) = delete;
+    ChunkHasher& operator=(const ChunkHasher&) = delete;
+
+    void hash(const std::uint8_t* data, std::size_t n) {
+        {
+            const std::lock_guard lock(mutex_);
+            data_ = data;
+            length_ = n;
+            digest_.reset();
+        }
+        changed_.notify_all();
+    }
+
+    /// The digest of the chunk handed over last, once it is made; empty when it failed.
+    Bytes digest() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return digest_.has_value(); });
+        return std::move(*digest_);
+    }
+
+private:
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return data_ != nullptr || stopping_; });
+            if (data_ == nullptr) {
+                return;
+            }
+            const std::uint8_t* data = std::exchange(data_, nullptr);
+            lock.unlock();
+            Bytes made = sha256(data, length_);
+            lock.lock();
+            digest_ = std::move(made);
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t length_ = 0;
+    std::optional<Bytes> digest_;
+    bool stopping_ = false;
+    std::thread thread_; // last: it starts once the state above is made
 };
 
 // The chunks handed to the pool; whatever ends the run, they are waited for before their
@@ -84,6 +151,14 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
         freeSlots.push_back(&slots.back());
     };
     InFlight inFlight(pool);
+    const bool listing = callbacks.onChunkDigest && direction_ == ChunkCipher::Direction::Encrypt;
+    std::optional<ChunkHasher> hasher; // for more than one chunk, when the system gives a thread
+    try {
+        if (listing && !fitsOneChunk) {
+            hasher.emplace();
+        }
+    } catch (const std::system_error&) {
+    }
 
     std::uint64_t bytesRead = 0;
     std::uint64_t bytesDone = 0;
@@ -151,9 +226,21 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
             stopped = usable.error();
             continue;
         }
-        if (writeFully(output, job.data, *job.produced) != *job.produced) {
-            stopped = Error::system(EIO, {}, "cannot write");
+        if (hasher) {
+            hasher->hash(job.data, *job.produced);
+        }
+        const bool written = writeFully(output, job.data, *job.produced) == *job.produced;
+        Bytes digest;
+        if (listing) {
+            digest = hasher ? hasher->digest() : sha256(job.data, *job.produced);
+        }
+        if (!written || (listing && digest.empty())) {
+            stopped = written ? Error::of(Errc::cipherUnavailable, {}, "OpenSSL's SHA-256 failed")
+                              : Error::system(EIO, {}, "cannot write");
             continue;
+        }
+        if (listing) {
+            callbacks.onChunkDigest(*job.produced, digest);
         }
         bytesDone += job.length;
         if (callbacks.onProgress) {

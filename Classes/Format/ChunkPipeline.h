@@ -22,6 +22,9 @@ struct ChunkCallbacks {
     std::function<void(std::uint64_t bytesDone, std::uint64_t total)> onProgress;
     /// Asked before each chunk; true stops the run (Errc::cancelled).
     std::function<bool()> shouldCancel;
+    /// Encrypting: after each chunk is written, its ciphertext's length and SHA-256, made by a
+    /// thread of the run's own while the chunk is written: listing a run costs no second read.
+    std::function<void(std::size_t length, const Bytes& digest)> onChunkDigest{};
 };
 
 /// Moves `total` bytes from an input stream to an output stream, cutting them into chunks and
