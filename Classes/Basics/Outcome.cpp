@@ -30,6 +30,22 @@ public:
             return "cipher unavailable";
         case Errc::notOpen:
             return "not open";
+        case Errc::changedChunk:
+            return "a chunk differs from the manifest";
+        case Errc::changedLength:
+            return "the length differs from the manifest";
+        case Errc::missingFile:
+            return "a listed file is missing";
+        case Errc::unlistedFile:
+            return "the manifest does not list the file";
+        case Errc::malformedManifest:
+            return "malformed manifest";
+        case Errc::unsignedManifest:
+            return "the manifest is not signed";
+        case Errc::badSignature:
+            return "the manifest's signature does not verify";
+        case Errc::badSigningKey:
+            return "not an Ed25519 key in PEM";
         }
         return "unknown error";
     }

@@ -22,6 +22,15 @@ enum class Errc {
     badKeyMaterial,   ///< a key of another size than 16, 24 or 32 bytes, or an IV under 16
     cipherUnavailable,
     notOpen,
+    // A file checked against a manifest:
+    changedChunk,      ///< its header line or a chunk is not the one listed
+    changedLength,     ///< its length is not the one listed
+    missingFile,       ///< listed, and not there
+    unlistedFile,      ///< there, and not listed
+    malformedManifest, ///< not a manifest this program reads
+    unsignedManifest,  ///< no signature, where a public key asks for one
+    badSignature,      ///< a signature that the public key does not verify
+    badSigningKey,     ///< not an Ed25519 key in PEM
 };
 
 /// The category of Errc; its name is "corvix".

@@ -51,6 +51,19 @@ Outcome<> FileInputStream::open() {
     return {};
 }
 
+Outcome<std::string> FileInputStream::readText(const std::string& path, std::size_t limit) {
+    FileInputStream input(path);
+    if (Outcome<> opened = input.open(); !opened) {
+        return opened.error();
+    }
+    std::string text(limit + 1, '\0');
+    text.resize(readFully(input, reinterpret_cast<std::uint8_t*>(text.data()), text.size()));
+    if (input.error()) {
+        return Error::system(input.error(), path, "cannot read");
+    }
+    return text;
+}
+
 bool FileInputStream::hasBytesAvailable() const {
     return fd_.isOpen() && !atEnd_ && !error_;
 }

@@ -46,6 +46,10 @@ public:
     [[nodiscard]] Outcome<std::size_t> readAt(std::uint64_t offset, std::uint8_t* buffer,
                                               std::size_t n) const;
 
+    /// The first `limit` + 1 bytes of the small file at `path` (a caller refuses a longer one),
+    /// or why it cannot be read.
+    [[nodiscard]] static Outcome<std::string> readText(const std::string& path, std::size_t limit);
+
     /// The error that stopped the stream, if any.
     [[nodiscard]] std::error_code error() const { return error_; }
 

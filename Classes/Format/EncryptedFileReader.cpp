@@ -26,9 +26,10 @@ struct Slot {
 } // namespace
 
 struct EncryptedFileReader::State {
-    State(std::string path, KeyMaterial key, std::optional<std::string> headerText)
+    State(std::string path, KeyMaterial key, std::optional<std::string> headerText,
+          std::optional<ManifestEntry> entry)
         : file(path), material(std::move(key)), header(std::move(headerText)),
-          cipher(ChunkCipher::Direction::Decrypt, material) {}
+          listed(std::move(entry)), cipher(ChunkCipher::Direction::Decrypt, material) {}
 
     [[nodiscard]] Outcome<> open();
     [[nodiscard]] Outcome<std::size_t> lastChunkLength() const;
@@ -38,6 +39,7 @@ struct EncryptedFileReader::State {
     FileInputStream file;
     KeyMaterial material;
     std::optional<std::string> header;
+    std::optional<ManifestEntry> listed;
     ChunkCipher cipher;
     bool opened = false;
     FileFormat::Body body;
@@ -52,7 +54,13 @@ EncryptedFileReader::EncryptedFileReader(std::string path, KeyMaterial material)
 
 EncryptedFileReader::EncryptedFileReader(std::string path, KeyMaterial material,
                                          std::optional<std::string> header)
-    : state_(std::make_unique<State>(std::move(path), std::move(material), std::move(header))) {}
+    : EncryptedFileReader(std::move(path), std::move(material), std::move(header), std::nullopt) {}
+
+EncryptedFileReader::EncryptedFileReader(std::string path, KeyMaterial material,
+                                         std::optional<std::string> header,
+                                         std::optional<ManifestEntry> listed)
+    : state_(std::make_unique<State>(std::move(path), std::move(material), std::move(header),
+                                     std::move(listed))) {}
 
 EncryptedFileReader::~EncryptedFileReader() = default;
 
@@ -82,6 +90,11 @@ Outcome<> EncryptedFileReader::State::open() {
     const auto line = FileFormat::readHeader(file, material, header);
     if (!line) {
         return line.error();
+    }
+    if (listed) {
+        if (Outcome<> same = listed->checkOpening(file.path(), *line, file.size()); !same) {
+            return same;
+        }
     }
     auto laidOut = FileFormat::body(file.path(), file.size(), line->size());
     if (!laidOut) {
@@ -188,6 +201,12 @@ Outcome<> EncryptedFileReader::State::load(Slot& slot, std::uint64_t index) {
         return Error::of(Errc::sourceChanged, file.path(),
                          "the file ends inside chunk " + std::to_string(index + 1) +
                              ": it was cut short after it was opened");
+    }
+    if (listed) {
+        if (Outcome<> same = listed->checkChunk(file.path(), index, slot.data.get(), length);
+            !same) {
+            return same;
+        }
     }
     const auto produced = cipher.run(slot.data.get(), length, slot.data.get());
     if (!produced) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <corvix/KeyMaterial.h>
+#include <corvix/Manifest.h>
 #include <corvix/Outcome.h>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,12 @@ public:
     /// `header`: the text the header line must decrypt to; nothing takes the header line
     /// unread, as the format's decryptors do.
     EncryptedFileReader(std::string path, KeyMaterial material, std::optional<std::string> header);
+    /// `listed`: the file's manifest entry. open() then also checks the header line and the
+    /// length against it, and a read checks every chunk it touches against it before the chunk
+    /// is decrypted (Errc::changedChunk, Errc::changedLength). The plaintext size comes from the
+    /// last block, which is checked with its chunk by the first read that reaches it.
+    EncryptedFileReader(std::string path, KeyMaterial material, std::optional<std::string> header,
+                        std::optional<ManifestEntry> listed);
     ~EncryptedFileReader();
     EncryptedFileReader(const EncryptedFileReader&) = delete;
     EncryptedFileReader& operator=(const EncryptedFileReader&) = delete;
@@ -48,7 +55,8 @@ public:
 
     /// Copies up to n plaintext bytes from `offset` into `buffer`. Gives the count, which is
     /// less than n only at the end of the plaintext (0 from there on); fails when a chunk in the
-    /// range cannot be read, does not decrypt or breaks the chunk rule. Chunks outside the range
+    /// range cannot be read, does not decrypt, breaks the chunk rule or is not the one listed in
+    /// the manifest entry. Chunks outside the range
     /// are neither read nor decrypted.
     [[nodiscard]] Outcome<std::size_t> read(std::uint64_t offset, std::uint8_t* buffer,
                                             std::size_t n);

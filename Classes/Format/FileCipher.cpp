@@ -1,5 +1,7 @@
 #include "Format/FileCipher.h"
 
+#include "Basics/Encodings.h"
+
 #include <new>
 
 namespace corvix {
@@ -52,10 +54,18 @@ Outcome<> FileCipher::encrypt(const std::string& srcPath, const std::string& dst
 
 Outcome<> FileCipher::encrypt(FileInputStream& input, AtomicFileWriter& output,
                               std::string_view header, const KeyMaterial& material,
-                              const ChunkCallbacks& callbacks) {
+                              const ChunkCallbacks& callbacks, ManifestEntry* listing) {
     auto line = FileFormat::headerLine(header, material);
     if (!line) {
         return Error{line.error().code, input.path(), line.error().reason};
+    }
+    ChunkCallbacks listed = callbacks;
+    if (listing != nullptr) {
+        *listing = {{}, line->size() + 1, sha256(*line), {}};
+        listed.onChunkDigest = [listing](std::size_t length, const Bytes& digest) {
+            listing->length += length;
+            listing->chunks.push_back(digest);
+        };
     }
     line->push_back(FileFormat::kHeaderEnd);
     if (Outcome<> created = output.create(input.permissions()); !created) {
@@ -65,7 +75,7 @@ Outcome<> FileCipher::encrypt(FileInputStream& input, AtomicFileWriter& output,
         return finished(Error::system(EIO, output.destination(), "cannot write"), input, output);
     }
     const ChunkPipeline pipeline(ChunkCipher::Direction::Encrypt, material);
-    return finished(pipeline.run(input, input.size(), output, callbacks), input, output);
+    return finished(pipeline.run(input, input.size(), output, listed), input, output);
 }
 
 Outcome<> FileCipher::decrypt(const std::string& srcPath, const std::string& dstPath,

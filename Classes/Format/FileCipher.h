@@ -5,6 +5,7 @@
 #include "Format/ChunkPipeline.h"
 
 #include <corvix/KeyMaterial.h>
+#include <corvix/Manifest.h>
 #include <corvix/Outcome.h>
 #include <optional>
 #include <string>
@@ -34,10 +35,13 @@ public:
                                                        const KeyMaterial& material);
 
     /// The same runs for a caller that opens the files itself: `source` is open and read from
-    /// its start, and `output` has not been created yet.
+    /// its start, and `output` has not been created yet. Given `listing`, encrypt() also
+    /// describes the output there as a manifest lists it (all but its path), from digests made
+    /// while the chunks are encrypted.
     [[nodiscard]] static Outcome<> encrypt(FileInputStream& source, AtomicFileWriter& output,
                                            std::string_view header, const KeyMaterial& material,
-                                           const ChunkCallbacks& callbacks = {});
+                                           const ChunkCallbacks& callbacks = {},
+                                           ManifestEntry* listing = nullptr);
     [[nodiscard]] static Outcome<> decrypt(FileInputStream& source, AtomicFileWriter& output,
                                            const KeyMaterial& material,
                                            std::optional<std::string_view> expectedHeader,

@@ -7,15 +7,6 @@
 
 namespace corvix {
 
-namespace {
-
-// Chunks are counted from 1 in messages.
-std::string chunkName(std::uint64_t index) {
-    return "chunk " + std::to_string(index + 1);
-}
-
-} // namespace
-
 Outcome<Bytes> FileFormat::headerLine(std::string_view header, const KeyMaterial& material) {
     const Bytes plain = utf8Bytes(header);
     Bytes sealed(plain.size() + ChunkCipher::kBlockSize);
@@ -33,8 +24,11 @@ Outcome<Bytes> FileFormat::headerLine(std::string_view header, const KeyMaterial
     return line;
 }
 
-Outcome<Bytes> FileFormat::readHeader(FileInputStream& input, const KeyMaterial& material,
-                                      std::optional<std::string_view> expected) {
+std::string FileFormat::chunkName(std::uint64_t index) {
+    return "chunk " + std::to_string(index + 1);
+}
+
+Outcome<Bytes> FileFormat::readHeader(FileInputStream& input) {
     auto line = input.readThrough(kHeaderEnd, kLongestHeaderLine);
     if (!line) {
         if (input.error()) {
@@ -43,7 +37,13 @@ Outcome<Bytes> FileFormat::readHeader(FileInputStream& input, const KeyMaterial&
         return Error::of(Errc::noHeaderTerminator, input.path(),
                          "no header terminator (0x0D) in the first 64 KiB: not an encrypted file");
     }
-    if (expected) {
+    return std::move(*line);
+}
+
+Outcome<Bytes> FileFormat::readHeader(FileInputStream& input, const KeyMaterial& material,
+                                      std::optional<std::string_view> expected) {
+    auto line = readHeader(input);
+    if (line && expected) {
         const Bytes sealed = bytesFromBase64(
             std::string_view(reinterpret_cast<const char*>(line->data()), line->size()));
         Bytes plain(sealed.size() + ChunkCipher::kBlockSize);
@@ -60,7 +60,7 @@ Outcome<Bytes> FileFormat::readHeader(FileInputStream& input, const KeyMaterial&
                                  "\" (other key or not an encrypted file)");
         }
     }
-    return std::move(*line);
+    return line;
 }
 
 std::uint64_t FileFormat::Body::chunkCount() const {

@@ -45,6 +45,8 @@ public:
     [[nodiscard]] static Outcome<Bytes> readHeader(FileInputStream& input,
                                                    const KeyMaterial& material,
                                                    std::optional<std::string_view> expected);
+    /// The header line unchecked, for readers that need no key.
+    [[nodiscard]] static Outcome<Bytes> readHeader(FileInputStream& input);
 
     /// Where the body lies in a file and how it falls into chunks.
     struct Body {
@@ -68,6 +70,8 @@ public:
     [[nodiscard]] static Outcome<> checkChunk(const std::string& path, std::uint64_t index,
                                               bool last, std::size_t plainLength,
                                               std::size_t plainChunkSize = kPlainChunkSize);
+    /// "chunk N": chunks are counted from 1 in messages.
+    [[nodiscard]] static std::string chunkName(std::uint64_t index);
     /// A chunk that does not decrypt (its padding fails): wrong key or damaged data.
     [[nodiscard]] static Error chunkFailure(const std::string& path, std::uint64_t index);
 };

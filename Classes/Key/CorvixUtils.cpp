@@ -12,6 +12,7 @@
 #include <corvix/EncryptedFileReader.h>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <system_error>
 
@@ -71,11 +72,12 @@ bool liesBelow(const fs::path& inner, const fs::path& folder) {
 // picture is decoded from the device, so no whole copy of the plaintext is made besides the
 // result. A file that cannot be sized prints its line first, as decryptFileToBytes does; the
 // header line is skipped unread, as there.
-std::optional<std::string> readText(const std::string& path, const KeyMaterial& material) {
+std::optional<std::string> readText(const std::string& path, const KeyMaterial& material,
+                                    std::optional<ManifestEntry> listed = std::nullopt) {
     if (!AESUtils::fileSize(path)) {
         return std::nullopt;
     }
-    EncryptedFileReader reader(path, material, std::nullopt);
+    EncryptedFileReader reader(path, material, std::nullopt, std::move(listed));
     if (!reader.open()) {
         return std::nullopt;
     }
@@ -92,11 +94,12 @@ std::optional<std::string> readText(const std::string& path, const KeyMaterial& 
     return text;
 }
 
-std::optional<QImage> readImage(const std::string& path, const KeyMaterial& material) {
+std::optional<QImage> readImage(const std::string& path, const KeyMaterial& material,
+                                std::optional<ManifestEntry> listed = std::nullopt) {
     if (!AESUtils::fileSize(path)) {
         return std::nullopt;
     }
-    EncryptedFileDevice device(path, material, std::nullopt);
+    EncryptedFileDevice device(path, material, std::nullopt, std::move(listed));
     if (!device.open(QIODevice::ReadOnly)) {
         return std::nullopt;
     }
@@ -105,6 +108,51 @@ std::optional<QImage> readImage(const std::string& path, const KeyMaterial& mate
         return std::nullopt;
     }
     return image;
+}
+
+// The signed manifest that the resource calls require, once a program has asked for one.
+struct RequiredManifest {
+    std::mutex mutex;
+    std::string name;
+    std::string publicKey;
+    bool required = false;
+    std::optional<std::optional<Manifest>> loaded; // nothing inside when it was refused
+};
+
+RequiredManifest& requiredManifest() {
+    static RequiredManifest manifest;
+    return manifest;
+}
+
+struct Resource {
+    std::string path;
+    std::optional<ManifestEntry> listed; // when the program requires a manifest
+};
+
+// The resource `name`, or nothing when there is none or the required manifest refuses it.
+std::optional<Resource> findResource(std::string_view name) {
+    auto path = CorvixUtils::resourcePath(name);
+    RequiredManifest& manifest = requiredManifest();
+    const std::lock_guard lock(manifest.mutex);
+    if (!path || !manifest.required) {
+        return path ? std::optional<Resource>({std::move(*path), std::nullopt}) : std::nullopt;
+    }
+    const fs::path folder = CorvixUtils::resourceDirectory();
+    if (!manifest.loaded) {
+        auto loaded = Manifest::load((folder / manifest.name).string());
+        const bool trusted = loaded && loaded->checkSignature(manifest.publicKey);
+        manifest.loaded = trusted ? std::optional<Manifest>(std::move(*loaded)) : std::nullopt;
+    }
+    std::error_code error;
+    const fs::path root = fs::canonical(folder, error);
+    const ManifestEntry* listed =
+        *manifest.loaded && !error
+            ? (*manifest.loaded)->find(fs::path(*path).lexically_relative(root).generic_string())
+            : nullptr;
+    if (listed == nullptr) {
+        return std::nullopt;
+    }
+    return Resource{std::move(*path), *listed};
 }
 
 } // namespace
@@ -138,19 +186,15 @@ std::optional<QImage> CorvixUtils::decryptFileImage(const std::string& path) {
 }
 
 std::optional<std::string> CorvixUtils::decryptResourceText(std::string_view name) {
-    const auto path = resourcePath(name);
-    if (!path) {
-        return std::nullopt;
-    }
-    return decryptFileText(*path);
+    auto found = findResource(name);
+    return found && builtIn() ? readText(found->path, *builtIn(), std::move(found->listed))
+                              : std::nullopt;
 }
 
 std::optional<QImage> CorvixUtils::decryptResourceImage(std::string_view name) {
-    const auto path = resourcePath(name);
-    if (!path) {
-        return std::nullopt;
-    }
-    return decryptFileImage(*path);
+    auto found = findResource(name);
+    return found && builtIn() ? readImage(found->path, *builtIn(), std::move(found->listed))
+                              : std::nullopt;
 }
 
 std::optional<std::string> CorvixUtils::decryptText(std::string_view base64) {
@@ -216,14 +260,36 @@ std::optional<QImage> CorvixUtils::decryptFileImage(const std::string& path,
 
 std::optional<std::string> CorvixUtils::decryptResourceText(std::string_view name,
                                                             const KeyMaterial& material) {
-    const auto path = resourcePath(name);
-    return path ? decryptFileText(*path, material) : std::nullopt;
+    auto found = findResource(name);
+    return found ? readText(found->path, material, std::move(found->listed)) : std::nullopt;
 }
 
 std::optional<QImage> CorvixUtils::decryptResourceImage(std::string_view name,
                                                         const KeyMaterial& material) {
-    const auto path = resourcePath(name);
-    return path ? decryptFileImage(*path, material) : std::nullopt;
+    auto found = findResource(name);
+    return found ? readImage(found->path, material, std::move(found->listed)) : std::nullopt;
+}
+
+std::optional<std::string> CorvixUtils::decryptFileText(const std::string& path,
+                                                        const KeyMaterial& material,
+                                                        ManifestEntry listed) {
+    return readText(path, material, std::move(listed));
+}
+
+std::optional<QImage> CorvixUtils::decryptFileImage(const std::string& path,
+                                                    const KeyMaterial& material,
+                                                    ManifestEntry listed) {
+    return readImage(path, material, std::move(listed));
+}
+
+bool CorvixUtils::requireResourceManifest(std::string manifestName, std::string publicKeyPem) {
+    RequiredManifest& manifest = requiredManifest();
+    const std::lock_guard lock(manifest.mutex);
+    manifest.name = std::move(manifestName);
+    manifest.publicKey = std::move(publicKeyPem);
+    manifest.required = true;
+    manifest.loaded.reset();
+    return true;
 }
 
 std::optional<std::string> CorvixUtils::decryptText(std::string_view base64,

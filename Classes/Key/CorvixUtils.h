@@ -3,6 +3,7 @@
 #include <QImage>
 #include <corvix/Bytes.h>
 #include <corvix/KeyMaterial.h>
+#include <corvix/Manifest.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,14 @@ public:
     /// nothing too.
     [[nodiscard]] static std::optional<std::string> resourcePath(std::string_view name);
 
+    /// From then on the resource calls read only what the signed manifest `manifestName` in
+    /// resourceDirectory() lists, and check every chunk they read against it: a resource that it
+    /// does not list gives nothing, and so does every resource when the manifest is missing,
+    /// malformed or not signed by the key of `publicKeyPem` (Ed25519, PEM). The manifest is read
+    /// once, on the first resource call. The source that corvix_encrypt_assets(... MANIFEST ...
+    /// SIGNING_KEY ...) generates makes this call before main; it returns true.
+    static bool requireResourceManifest(std::string manifestName, std::string publicKeyPem);
+
     /// The same operations with the app's own key material, such as the function that
     /// corvix_encrypt_assets(... KEY_FILE) generates. They never touch the built-in material.
     [[nodiscard]] static std::optional<std::string> decryptFileText(const std::string& path,
@@ -67,6 +76,13 @@ public:
                                                                     const KeyMaterial& material);
     [[nodiscard]] static std::optional<std::string> decryptText(std::string_view base64,
                                                                 const KeyMaterial& material);
+
+    /// The file operations with the file's manifest entry: the header line and the length are
+    /// checked first, and every chunk before it is decrypted; a file that differs gives nothing.
+    [[nodiscard]] static std::optional<std::string>
+    decryptFileText(const std::string& path, const KeyMaterial& material, ManifestEntry listed);
+    [[nodiscard]] static std::optional<QImage>
+    decryptFileImage(const std::string& path, const KeyMaterial& material, ManifestEntry listed);
     [[nodiscard]] static std::optional<std::string> encryptText(std::string_view text,
                                                                 const KeyMaterial& material);
 };

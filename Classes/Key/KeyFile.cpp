@@ -95,20 +95,15 @@ Outcome<KeyMaterial> KeyFile::parse(std::string_view text) {
 }
 
 Outcome<KeyMaterial> KeyFile::read(const std::string& path) {
-    FileInputStream input(path);
-    if (Outcome<> opened = input.open(); !opened) {
-        return Error{opened.error().code, path, input.error().message()};
+    const auto text = FileInputStream::readText(path, kLargestFile);
+    if (!text) {
+        return Error{text.error().code, path, text.error().code.message()};
     }
-    std::string text(kLargestFile + 1, '\0');
-    text.resize(readFully(input, reinterpret_cast<std::uint8_t*>(text.data()), text.size()));
-    if (input.error()) {
-        return Error{input.error(), path, input.error().message()};
-    }
-    if (text.size() > kLargestFile) {
+    if (text->size() > kLargestFile) {
         return Error::of(Errc::badKeyMaterial, path,
                          "larger than " + std::to_string(kLargestFile) + " bytes: not a key file");
     }
-    auto material = parse(text);
+    auto material = parse(*text);
     if (!material) {
         return Error{material.error().code, path, material.error().reason};
     }

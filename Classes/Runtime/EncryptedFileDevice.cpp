@@ -8,8 +8,15 @@ EncryptedFileDevice::EncryptedFileDevice(std::string path, KeyMaterial material,
 
 EncryptedFileDevice::EncryptedFileDevice(std::string path, KeyMaterial material,
                                          std::optional<std::string> header, QObject* parent)
-    : QIODevice(parent), reader_(std::make_unique<EncryptedFileReader>(
-                             std::move(path), std::move(material), std::move(header))) {}
+    : EncryptedFileDevice(std::move(path), std::move(material), std::move(header), std::nullopt,
+                          parent) {}
+
+EncryptedFileDevice::EncryptedFileDevice(std::string path, KeyMaterial material,
+                                         std::optional<std::string> header,
+                                         std::optional<ManifestEntry> listed, QObject* parent)
+    : QIODevice(parent),
+      reader_(std::make_unique<EncryptedFileReader>(std::move(path), std::move(material),
+                                                    std::move(header), std::move(listed))) {}
 
 EncryptedFileDevice::~EncryptedFileDevice() = default;
 

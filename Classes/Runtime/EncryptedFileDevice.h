@@ -3,6 +3,7 @@
 #include <QIODevice>
 #include <corvix/EncryptedFileReader.h>
 #include <corvix/KeyMaterial.h>
+#include <corvix/Manifest.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,9 +15,9 @@ namespace corvix {
 /// with about 2 MiB of it in memory whatever its size.
 ///
 /// open() takes ReadOnly (with Text if wanted), once, and fails, with errorString(), as
-/// EncryptedFileReader::open() does. A chunk that cannot be read or does not decrypt fails the
-/// read that touches it (-1, errorString() says why). Like every QIODevice, one thread uses it
-/// at a time.
+/// EncryptedFileReader::open() does. A chunk that cannot be read, does not decrypt or is not the
+/// one a manifest entry lists fails the read that touches it (-1, errorString() says why). Like
+/// every QIODevice, one thread uses it at a time.
 class EncryptedFileDevice final : public QIODevice {
 public:
     /// A device over a file whose header line decrypts to the system's header text.
@@ -24,6 +25,9 @@ public:
     /// `header`: the text the header line must decrypt to; nothing takes it unread.
     EncryptedFileDevice(std::string path, KeyMaterial material, std::optional<std::string> header,
                         QObject* parent = nullptr);
+    /// `listed`: the file's manifest entry, checked as EncryptedFileReader checks it.
+    EncryptedFileDevice(std::string path, KeyMaterial material, std::optional<std::string> header,
+                        std::optional<ManifestEntry> listed, QObject* parent = nullptr);
     ~EncryptedFileDevice() override;
 
     bool open(OpenMode mode) override;

@@ -29,7 +29,7 @@ run(out "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}"
 # Only the public API is installed, flat; the consumer includes each of these headers.
 file(GLOB_RECURSE installed RELATIVE "${prefix}/include" "${prefix}/include/*")
 set(public AESUtils Bytes CorvixKey CorvixUtils DecryptingStreamBuf EncryptedFileDevice
-    EncryptedFileReader KeyMaterial Outcome Version)
+    EncryptedFileReader KeyMaterial Manifest Outcome Version)
 list(TRANSFORM public REPLACE "(.+)" "corvix/\\1.h")
 if(NOT installed STREQUAL public)
     message(FATAL_ERROR "installed headers: ${installed}; the public API: ${public}")

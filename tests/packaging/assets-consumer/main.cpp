@@ -11,6 +11,7 @@
 #include <corvix/EncryptedFileDevice.h>
 #include <corvix/EncryptedFileReader.h>
 #include <corvix/KeyMaterial.h>
+#include <corvix/Manifest.h>
 #include <corvix/Outcome.h>
 #include <corvix/Version.h>
 #ifdef CONSUMER_HAS_APP_KEY
