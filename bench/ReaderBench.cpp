@@ -1,8 +1,11 @@
 // Reading in place against decrypting whole, one measure per process so that the peak resident
 // memory of a process (taken by /usr/bin/time) belongs to that measure alone:
 //
-//   reader_bench random FILE.enc COUNT   open and read 4 KiB at a random offset, COUNT times;
-//                                        prints the median and the slowest open + read in ms
+//   reader_bench random FILE.enc COUNT [MANIFEST]
+//                                        open and read 4 KiB at a random offset, COUNT times;
+//                                        prints the median and the slowest open + read in ms;
+//                                        with MANIFEST (loaded beforehand, as an app does once),
+//                                        each chunk read is checked against the file's entry
 //   reader_bench to-bytes FILE.enc       AESUtils::decryptFileToBytes; prints its seconds
 //   reader_bench sequential FILE.enc     the whole plaintext through the reader, 1 MiB at a time
 //   reader_bench decrypt FILE.enc        FileCipher's whole-file decryption into nothing (what
@@ -16,8 +19,10 @@
 #include <corvix/AESUtils.h>
 #include <corvix/CorvixKey.h>
 #include <corvix/EncryptedFileReader.h>
+#include <corvix/Manifest.h>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -30,14 +35,25 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-int randomReads(const std::string& path, int count) {
+int randomReads(const std::string& path, int count, const std::string& manifestPath) {
+    std::optional<corvix::ManifestEntry> listed;
+    if (!manifestPath.empty()) {
+        const auto manifest = corvix::Manifest::load(manifestPath);
+        const corvix::ManifestEntry* entry =
+            manifest ? manifest->find(path.substr(path.rfind('/') + 1)) : nullptr;
+        if (entry == nullptr) {
+            return 1;
+        }
+        listed = *entry;
+    }
     std::mt19937_64 generator(20261207);
     std::vector<double> times;
     std::uint64_t size = 0;
     std::uint8_t piece[4096];
     for (int i = 0; i < count; ++i) {
         const auto start = Clock::now();
-        corvix::EncryptedFileReader reader(path, *corvix::CorvixKey::material());
+        corvix::EncryptedFileReader reader(path, *corvix::CorvixKey::material(),
+                                           std::string(corvix::FileFormat::kHeaderText), listed);
         if (!reader.open().ok()) {
             return 1;
         }
@@ -103,8 +119,9 @@ int toBytes(const std::string& path) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 3 && args[0] == "random") {
-        return randomReads(args[1], std::max(1, std::atoi(args[2].c_str())));
+    if ((args.size() == 3 || args.size() == 4) && args[0] == "random") {
+        return randomReads(args[1], std::max(1, std::atoi(args[2].c_str())),
+                           args.size() == 4 ? args[3] : std::string());
     }
     if (args.size() == 2 && args[0] == "sequential") {
         return sequential(args[1]);
@@ -115,6 +132,8 @@ int main(int argc, char** argv) {
     if (args.size() == 2 && args[0] == "to-bytes") {
         return toBytes(args[1]);
     }
-    std::fputs("usage: reader_bench random|to-bytes|sequential|decrypt FILE.enc [COUNT]\n", stderr);
+    std::fputs(
+        "usage: reader_bench random|to-bytes|sequential|decrypt FILE.enc [COUNT [MANIFEST]]\n",
+        stderr);
     return 2;
 }

@@ -60,11 +60,15 @@ dd_copy=$(median_seconds "rm -f out/copy" "dd if=big of=out/copy bs=1M status=no
 echo "1. encrypt ${size_mib} MiB"
 enc=$(median_seconds "rm -f out/big.enc" "$cli encrypt -o out big")
 ossl_enc=$(median_seconds "rm -f out/big.ossl" "openssl enc -aes-256-cbc -K $key -iv $iv -in big -out out/big.ossl")
+openssl genpkey -algorithm ed25519 -out sign.pem
+listed=$(median_seconds "rm -f out/big.enc out/assets.manifest" "$cli encrypt -o out --manifest out/assets.manifest --sign-key sign.pem big")
 row "corvix-cli encrypt" "$enc"
+row "corvix-cli encrypt --manifest --sign-key" "$listed"
 row "openssl enc -aes-256-cbc" "$ossl_enc"
 row "dd bs=1M copy" "$dd_copy"
 echo "  corvix / dd = $(ratio "$enc" "$dd_copy")   (goal <= 1.25)"
 echo "  corvix / openssl = $(ratio "$enc" "$ossl_enc")   (goal <= 0.2)"
+echo "  with manifest / without = $(ratio "$listed" "$enc")   (goal <= 1.3)"
 echo
 
 echo "2. decrypt ${size_mib} MiB"
@@ -77,6 +81,16 @@ row "openssl enc -d -aes-256-cbc" "$ossl_dec"
 row "dd bs=1M copy" "$dd_enc"
 echo "  corvix / dd = $(ratio "$dec" "$dd_enc")   (goal <= 1.3)"
 echo "  corvix / openssl = $(ratio "$dec" "$ossl_dec")"
+# Checking against a manifest reads and hashes the ciphertext; it needs no key.
+"$cli" manifest -o big.manifest big.enc >/dev/null
+verify_listed=$(median_seconds ":" "$cli verify --manifest big.manifest")
+cat_file=$(median_seconds ":" "cat big.enc")
+sha=$(median_seconds ":" "openssl dgst -sha256 big.enc")
+row "corvix-cli verify --manifest (no key)" "$verify_listed"
+row "cat of the file" "$cat_file"
+row "openssl dgst -sha256 of the file" "$sha"
+row "corvix-cli verify (decrypts)" "$(median_seconds ":" "$cli verify big.enc")"
+echo "  verify --manifest / openssl dgst = $(ratio "$verify_listed" "$sha")"
 echo
 rm -f out/* dec/*
 
@@ -150,6 +164,10 @@ mib() { echo "scale=1; $1 / 1024" | bc; }
 read -r random_median random_slowest < <("$benches/reader_bench" random big.enc 200)
 printf '  %-44s %8s ms (slowest %s ms; goal < 2)\n' "open and read 4 KiB at a random offset" \
     "$random_median" "$random_slowest"
+"$cli" manifest -o big.manifest big.enc >/dev/null
+read -r random_median random_slowest < <("$benches/reader_bench" random big.enc 200 big.manifest)
+printf '  %-44s %8s ms (slowest %s ms; goal < 2)\n' "the same, each chunk checked with the manifest" \
+    "$random_median" "$random_slowest"
 printf '  %-44s %8s MiB (goal < 8)\n' "peak memory, a process doing only that" \
     "$(mib "$(peak_of "$benches/reader_bench" random big.enc 1)")"
 printf '  %-44s %8s s, %s MiB\n' "decryptFileToBytes, time and peak memory" \
@@ -162,7 +180,7 @@ whole=$(rates decrypt)
 printf '  %-44s %8s MB/s\n' "whole file through the reader" "$sequential"
 printf '  %-44s %8s MB/s\n' "FileCipher decryption into nothing" "$whole"
 echo "  reader / decrypt = $(ratio "$sequential" "$whole")   (goal >= 0.8)"
-rm -f big.enc
+rm -f big.enc big.manifest
 if [[ -x $benches/utils_bench ]]; then
     echo "  CorvixUtils on a 100 MiB asset (peak memory of a process doing one call):"
     mkdir -p assets

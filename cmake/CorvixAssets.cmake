@@ -1,4 +1,5 @@
-# corvix_encrypt_assets(TARGET <target> SOURCES <file>... DESTINATION <dir> [KEY_FILE <file>])
+# corvix_encrypt_assets(TARGET <target> SOURCES <file>... DESTINATION <dir> [KEY_FILE <file>]
+#                       [MANIFEST <name> SIGNING_KEY <key.pem>])
 #
 # Encrypts each source into <dir>/<file name>.enc while <target> builds, with the installed
 # corvix-cli. Every output depends on its own source (and on the tool), so a build encrypts
@@ -17,11 +18,20 @@
 # the CorvixUtils overloads. The source holds the material split into masked shares; the key
 # file itself is neither copied nor installed. <target> must link Corvix::core or
 # Corvix::runtime, and a program takes one key file.
+#
+# MANIFEST (a file name) and SIGNING_KEY (an Ed25519 private key in PEM, made by `openssl genpkey
+# -algorithm ed25519`) write <dir>/<name>, the manifest of the encrypted assets signed with that
+# key, and compile the public key (from `openssl pkey -pubout`) into <target>: its CorvixUtils
+# resource calls then read only resources that the manifest lists, and check every chunk they
+# read against it. <target> must link Corvix::runtime, and a program takes one manifest.
 function(corvix_encrypt_assets)
-    cmake_parse_arguments(PARSE_ARGV 0 arg "" "TARGET;DESTINATION;KEY_FILE" "SOURCES")
-    if(arg_UNPARSED_ARGUMENTS OR NOT arg_TARGET OR NOT arg_SOURCES OR NOT arg_DESTINATION)
+    cmake_parse_arguments(PARSE_ARGV 0 arg "" "TARGET;DESTINATION;KEY_FILE;MANIFEST;SIGNING_KEY"
+                          "SOURCES")
+    if(arg_UNPARSED_ARGUMENTS OR NOT arg_TARGET OR NOT arg_SOURCES OR NOT arg_DESTINATION OR
+       (arg_MANIFEST AND NOT arg_SIGNING_KEY) OR (arg_SIGNING_KEY AND NOT arg_MANIFEST))
         message(FATAL_ERROR "usage: corvix_encrypt_assets(TARGET <target> SOURCES <file>... "
-                            "DESTINATION <dir> [KEY_FILE <file>])")
+                            "DESTINATION <dir> [KEY_FILE <file>] "
+                            "[MANIFEST <name> SIGNING_KEY <key.pem>])")
     endif()
     if(NOT TARGET "${arg_TARGET}")
         message(FATAL_ERROR "corvix_encrypt_assets: there is no target ${arg_TARGET}")
@@ -60,6 +70,12 @@ function(corvix_encrypt_assets)
         )
     endforeach()
 
+    if(arg_MANIFEST)
+        _corvix_sign_manifest("${arg_TARGET}" "${destination}" "${arg_MANIFEST}"
+                              "${arg_SIGNING_KEY}" "${outputs}")
+        list(APPEND outputs "${destination}/${arg_MANIFEST}")
+    endif()
+
     set(assets_target "${arg_TARGET}_corvix_assets")
     set(count 1)
     while(TARGET "${assets_target}")
@@ -94,14 +110,68 @@ function(_corvix_compile_key_material target key_file)
 [[nodiscard]] corvix::KeyMaterial corvixAppKey();
 ]=])
     set(generator "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/CorvixKeySource.cmake")
-    # Built from the key file at build time, so a new key file takes effect in the next build.
+    # Built from the key file at build time, so a new key file takes effect in the next build. The
+    # source and its object file hold the material: both are made with the umask 077 (mode 0600),
+    # the object in a library of its own so that the app's other objects keep their modes.
+    set(private_umask sh -c "umask 077 && exec \"$0\" \"$@\"")
     add_custom_command(OUTPUT "${folder}/CorvixAppKey.cpp"
-        COMMAND "${CMAKE_COMMAND}" "-DCLI=$<TARGET_FILE:Corvix::cli>" "-DKEY_FILE=${key_file}"
-                "-DOUTPUT=${folder}/CorvixAppKey.cpp" -P "${generator}"
+        COMMAND ${private_umask} "${CMAKE_COMMAND}" "-DCLI=$<TARGET_FILE:Corvix::cli>"
+                "-DKEY_FILE=${key_file}" "-DOUTPUT=${folder}/CorvixAppKey.cpp" -P "${generator}"
         DEPENDS "${key_file}" "${generator}" Corvix::cli
         COMMENT "Compiling in the key material of ${key_file}"
         VERBATIM
     )
-    target_sources("${target}" PRIVATE "${folder}/CorvixAppKey.cpp")
+    add_library("${target}_corvix_key" OBJECT "${folder}/CorvixAppKey.cpp")
+    set_target_properties("${target}_corvix_key" PROPERTIES CXX_COMPILER_LAUNCHER "${private_umask}")
+    target_link_libraries("${target}_corvix_key" PRIVATE Corvix::core)
+    target_sources("${target}" PRIVATE $<TARGET_OBJECTS:${target}_corvix_key>)
     target_include_directories("${target}" PRIVATE "${folder}")
+endfunction()
+
+# Writes the signed manifest of <outputs> as <destination>/<name> and compiles into <target> a
+# source that makes its resource calls require it, with the public key of <signing_key>.
+function(_corvix_sign_manifest target destination name signing_key outputs)
+    cmake_path(GET name FILENAME file_name)
+    get_target_property(known "${target}" CORVIX_MANIFEST)
+    if(NOT name STREQUAL file_name OR name MATCHES "^\\.\\.?$")
+        message(FATAL_ERROR "corvix_encrypt_assets: MANIFEST takes a file name, not ${name}: "
+                            "the manifest lies beside the resources it lists")
+    elseif(known)
+        message(FATAL_ERROR "corvix_encrypt_assets: ${target} has the manifest ${known} already; "
+                            "a program takes one manifest")
+    endif()
+    set_target_properties("${target}" PROPERTIES CORVIX_MANIFEST "${name}")
+    cmake_path(ABSOLUTE_PATH signing_key BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
+    find_program(CORVIX_OPENSSL_COMMAND openssl)
+    execute_process(COMMAND "${CORVIX_OPENSSL_COMMAND}" pkey -in "${signing_key}" -pubout
+                    RESULT_VARIABLE failed OUTPUT_VARIABLE public_key ERROR_VARIABLE why)
+    if(NOT CORVIX_OPENSSL_COMMAND OR failed)
+        message(FATAL_ERROR "corvix_encrypt_assets: no public key from ${signing_key} with the "
+                            "openssl command (${CORVIX_OPENSSL_COMMAND}): ${why}")
+    endif()
+    # The public key is no secret: it is taken when the project is configured, and again when the
+    # signing key changes.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${signing_key}")
+    set(source "${CMAKE_CURRENT_BINARY_DIR}/corvix_key/${target}/CorvixManifestKey.cpp")
+    file(CONFIGURE OUTPUT "${source}" @ONLY CONTENT [=[// Generated by corvix_encrypt_assets(... MANIFEST ... SIGNING_KEY ...).
+
+#include <corvix/CorvixUtils.h>
+
+namespace {
+
+// Before main: the resource calls read only what the signed manifest lists.
+[[maybe_unused]] const bool kManifestRequired = corvix::CorvixUtils::requireResourceManifest(
+    "@name@", R"(@public_key@)");
+
+} // namespace
+]=])
+    target_sources("${target}" PRIVATE "${source}")
+
+    add_custom_command(OUTPUT "${destination}/${name}"
+        COMMAND Corvix::cli manifest --quiet --output "${destination}/${name}"
+                --sign-key "${signing_key}" ${outputs}
+        DEPENDS ${outputs} "${signing_key}" Corvix::cli
+        COMMENT "Listing the assets in ${name}, signed"
+        VERBATIM
+    )
 endfunction()
