@@ -1,9 +1,9 @@
 # Installs Corvix into a fresh prefix, builds a copy of the assets-consumer project against it
 # (its build encrypts two assets with corvix_encrypt_assets, once with the built-in key and once
 # with a key file made by keygen) and runs both programs; checks that the keyed program does not
-# hold its key as it stands in the key file; then changes one asset and checks that the next
-# build encrypts that one again, and only that one.
-#   -D BUILD_DIR=  -D SOURCE_DIR=<assets-consumer>  -D WORK_DIR=  -D GENERATOR=  -D CXX=
+# hold its key as it stands in the key file nor as two runs whose XOR it is; then changes one
+# asset and checks that the next build encrypts that one again, and only that one.
+#   -D BUILD_DIR=  -D SOURCE_DIR=<assets-consumer>  -D WORK_DIR=  -D GENERATOR=  -D CXX=  -D KEY_SCAN=
 cmake_minimum_required(VERSION 3.24)
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
@@ -59,6 +59,15 @@ foreach(line IN LISTS material)
         message(FATAL_ERROR "the key material is exposed (${at}, ${as_text}, ${copies})")
     endif()
 endforeach()
+# Nor as the XOR of two runs of 48 bytes anywhere in it; and the generated source and its object
+# file are made with mode 0600.
+run(out "${KEY_SCAN}" "${program}" "${source}/app.key")
+file(GLOB_RECURSE generated "${build}/*CorvixAppKey.cpp" "${build}/*CorvixAppKey.cpp.o")
+list(LENGTH generated count)
+run(modes stat -c %a ${generated})
+if(NOT count EQUAL 2 OR NOT modes STREQUAL "600\n600\n")
+    message(FATAL_ERROR "the key source and object are not both mode 0600: ${generated}: ${modes}")
+endif()
 
 run(out "${CMAKE_COMMAND}" --build "${build}")
 expect_encrypted("${out}")
