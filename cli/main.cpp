@@ -1,5 +1,6 @@
 // corvix-cli: encrypts, decrypts and checks files in the Corvix format from scripts and builds.
 
+#include "Basics/TextEscape.h"
 #include "CommandLine.h"
 #include "Crypto/Console.h"
 #include "Format/FileFormat.h"
@@ -23,6 +24,8 @@ namespace {
 
 using namespace corvix::cli;
 using corvix::Console;
+using corvix::escaped;
+using corvix::EscapeStyle;
 
 constexpr int kAllSucceeded = 0;
 constexpr int kSomeFailed = 1;
@@ -66,14 +69,15 @@ int runTasks(const Options& options, corvix::KeyMaterial material) {
 }
 
 int run(int argc, char** argv) {
-    const auto parsed = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.options) {
-        std::cerr << "corvix-cli: " << parsed.error << "\n(corvix-cli --help shows the usage)\n";
+    const corvix::Outcome<Options> parsed = CommandLine::parse(argc, argv);
+    if (!parsed) {
+        std::cerr << escaped("corvix-cli: " + parsed.error().reason, EscapeStyle::Terminal)
+                  << "\n(corvix-cli --help shows the usage)\n";
         return kBadUsage;
     }
-    const Options& options = *parsed.options;
+    const Options& options = *parsed;
     if (options.command == Command::Help) {
-        Console::write(CommandLine::usage());
+        Console::write(options.help);
         return outputChecked(kAllSucceeded);
     }
     if (options.command == Command::Keygen) {
