@@ -25,7 +25,8 @@ int failed(const Error& error) {
 } // namespace
 
 int CatCommand::run(const CatRequest& request, const KeyMaterial& material) {
-    EncryptedFileReader reader(request.path, material);
+    EncryptedFileReader reader(request.path, material, std::string(FileFormat::kHeaderText),
+                               request.listed);
     if (const Outcome<> opened = reader.open(); !opened) {
         return failed(opened.error());
     }

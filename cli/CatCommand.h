@@ -1,6 +1,7 @@
 #pragma once
 
 #include <corvix/KeyMaterial.h>
+#include <corvix/Manifest.h>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +13,8 @@ struct CatRequest {
     std::string path;
     std::uint64_t offset = 0;
     std::optional<std::uint64_t> length; ///< to the end when absent
+    /// With --manifest: the file's entry, which every chunk read is checked against.
+    std::optional<ManifestEntry> listed{};
 };
 
 /// `corvix-cli cat [--offset N] [--length N] [--key-file FILE] FILE.enc`: the plaintext to

@@ -41,6 +41,9 @@ not decrypt, a truncated body. It walks folder arguments whole, taking names end
 
 )";
 
+const char* const kSignKey = "sign the manifest with the Ed25519 private key in KEY.pem\n"
+                             "(PEM, from openssl genpkey -algorithm ed25519)";
+
 const char* const kKeyFile = R"(the key material in FILE (from keygen) instead of the built-in one;
 a FILE that is missing or malformed stops the run before it starts)";
 
@@ -89,11 +92,43 @@ void addKeyFile(CLI::App& command, Options& options) {
         ->check(kNotEmpty);
 }
 
+// --manifest and the key that signs what encrypt writes or checks what verify and cat read.
+void addManifest(CLI::App& command, Options& options, Command name) {
+    const bool writes = name == Command::Encrypt;
+    CLI::Option* manifest =
+        command
+            .add_option("--manifest", options.manifest,
+                        writes ? "after the run, write FILE: the manifest of every output\n"
+                                 "(those skipped included), each in FILE's folder or below"
+                               : "check each file against the manifest FILE: a chunk, length\n"
+                                 "or header line that differs fails; without --key-file\n"
+                                 "nothing is decrypted")
+            ->option_text("FILE")
+            ->check(kNotEmpty);
+    if (writes) {
+        command.add_option("--sign-key", options.signKey, kSignKey)
+            ->option_text("KEY.pem")
+            ->check(kNotEmpty)
+            ->needs(manifest);
+    } else {
+        command
+            .add_option("--public-key", options.publicKey,
+                        "the manifest must be signed with the Ed25519 key whose public\n"
+                        "key (PEM, from openssl pkey -pubout) is in PUB.pem")
+            ->option_text("PUB.pem")
+            ->check(kNotEmpty)
+            ->needs(manifest);
+    }
+}
+
 // encrypt, decrypt and verify: files and folders, each to its own output (or only checked).
 void addFileCommand(CLI::App& app, Options& options, Command command, const char* name,
                     const char* about, const char* paths) {
     CLI::App* sub = addCommand(app, options, command, name, about);
-    sub->add_option("PATH", options.paths, paths)->required();
+    CLI::Option* named = sub->add_option("PATH", options.paths, paths);
+    if (command != Command::Verify) {
+        named->required();
+    }
     if (command == Command::Verify) {
         sub->add_flag("-r,--recursive", options.recursive,
                       "taken and changes nothing: verify walks every folder argument");
@@ -134,6 +169,9 @@ void addFileCommand(CLI::App& app, Options& options, Command command, const char
                   R"( "bytes": size of the input, "error":... or null}; a name that is not)"
                   "\nUTF-8 also comes whole in base64, as \"input_base64\", \"output_base64\"");
     addKeyFile(*sub, options);
+    if (command != Command::Decrypt) {
+        addManifest(*sub, options, command);
+    }
 }
 
 void define(CLI::App& app, Options& options) {
@@ -156,7 +194,29 @@ void define(CLI::App& app, Options& options) {
                    "write each NAME.enc back to DIR/NAME",
                    "the files to decrypt, and with -r folders");
     addFileCommand(app, options, Command::Verify, "verify", "check .enc files; writes nothing",
-                   "the files and folders to check");
+                   "the files and folders to check (with --manifest, by default every\n"
+                   ".enc file in the manifest's folder and every file it lists)");
+
+    CLI::App* list = addCommand(app, options, Command::Manifest, "manifest",
+                                "write the manifest of existing .enc files: the SHA-256 of\n"
+                                "each one's header line and chunks");
+    list->add_option("PATH", options.paths, "the .enc files, and folders walked for them")
+        ->required();
+    list->add_option("-o,--output", options.manifest,
+                     "the manifest to write, in a folder that holds every PATH")
+        ->option_text("FILE")
+        ->required()
+        ->check(kNotEmpty);
+    list->add_option("--sign-key", options.signKey, kSignKey)
+        ->option_text("KEY.pem")
+        ->check(kNotEmpty);
+    list->add_option("-j,--jobs", options.jobs, "read N files at once (default: the cores)")
+        ->option_text("N")
+        ->transform(kWholeNumber)
+        ->check(CLI::Range(1U, kMostJobs));
+    list->add_flag("-q,--quiet", options.quiet, "no per-file lines, no summary");
+    list->add_flag("--json", options.json, "one JSON object per file on stdout, as verify");
+    list->footer(std::string(kOutput) + kExitStatus);
 
     CLI::App* cat = addCommand(app, options, Command::Cat, "cat",
                                "write the plaintext, or N bytes of it from offset N, to stdout;\n"
@@ -169,6 +229,7 @@ void define(CLI::App& app, Options& options) {
         ->option_text("N")
         ->transform(kWholeNumber);
     addKeyFile(*cat, options);
+    addManifest(*cat, options, Command::Cat);
     cat->footer(std::string("A range that starts at or past the end writes nothing.\n\n") +
                 kExitStatus);
 
@@ -212,6 +273,9 @@ Outcome<Options> CommandLine::parse(int argc, const char* const* argv) {
     }
     if (app.get_subcommands().empty() && options.command != Command::Version) {
         return usageError("no command given");
+    }
+    if (options.command == Command::Verify && options.paths.empty() && !options.manifest) {
+        return usageError("PATH is required (or --manifest FILE)");
     }
     return options;
 }

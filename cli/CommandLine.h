@@ -9,7 +9,7 @@
 
 namespace corvix::cli {
 
-enum class Command { Encrypt, Decrypt, Verify, Key, Keygen, Version, Help, Cat };
+enum class Command { Encrypt, Decrypt, Verify, Key, Keygen, Version, Help, Cat, Manifest };
 
 /// What to do with an output that is already there.
 enum class ExistingOutput { Refuse, Replace, ReplaceOlder };
@@ -27,6 +27,12 @@ struct Options {
     unsigned jobs = 1;
     /// The key file that --key-file names ("-": standard input), or the one that keygen writes.
     std::optional<std::string> keyFile;
+    /// The manifest that encrypt and manifest write, or that verify and cat check against.
+    std::optional<std::string> manifest;
+    /// The Ed25519 keys in PEM that sign a manifest written (--sign-key) or check one read
+    /// (--public-key).
+    std::optional<std::string> signKey;
+    std::optional<std::string> publicKey;
     CatRequest cat;
 };
 

@@ -3,6 +3,7 @@
 #include "Files/AtomicFileWriter.h"
 #include "Files/FileInputStream.h"
 #include "Format/FileCipher.h"
+#include "ManifestCommands.h"
 
 #include <cerrno>
 #include <new>
@@ -38,7 +39,7 @@ FileTask::FileTask(Action action, InputFile input, OutputFolder folder, std::str
     : action_(action), input_(std::move(input)), folder_(std::move(folder)),
       relativeOutput_(std::move(relativeOutput)) {}
 
-FileTask::FileTask(InputFile input) : action_(Action::Verify), input_(std::move(input)) {}
+FileTask::FileTask(InputFile input, Action action) : action_(action), input_(std::move(input)) {}
 
 FileTask::FileTask(std::string input, TaskResult settled) : settled_(std::move(settled)) {
     input_.shown = std::move(input);
@@ -84,14 +85,27 @@ TaskResult FileTask::run(const RunSettings& settings,
             }
             folder = std::move(*opened);
         }
-        FileInputStream input = streamFor(input_, folder);
-        if (Outcome<> opened = input.open(); !opened) {
-            const std::error_code code = opened.error().code;
-            return code.value() == ELOOP
-                       ? failed(code, "is now a symbolic link; it is not followed")
-                       : TaskResult(opened.error());
+        const auto opened = [&]() -> Outcome<FileInputStream> {
+            FileInputStream input = streamFor(input_, folder);
+            if (Outcome<> open = input.open(); !open) {
+                const std::error_code code = open.error().code;
+                return code.value() == ELOOP
+                           ? Error{code, input_.shown, "is now a symbolic link; it is not followed"}
+                           : open.error();
+            }
+            return input;
+        };
+        auto input = opened();
+        if (input && action_ == Action::Verify && settings.manifest) {
+            // The digests first; a decryption, when asked for, reads the file once more.
+            TaskResult listed = checkListed(*input, settings);
+            if (!listed || !settings.decrypt) {
+                return listed;
+            }
+            auto again = opened();
+            return again ? runOpened(*again, settings, callbacks) : TaskResult(again.error());
         }
-        return runOpened(input, settings, callbacks);
+        return input ? runOpened(*input, settings, callbacks) : TaskResult(input.error());
     } catch (const std::bad_alloc&) {
         return failed(std::make_error_code(std::errc::not_enough_memory), "not enough memory");
     } catch (const std::exception& error) {
@@ -101,6 +115,10 @@ TaskResult FileTask::run(const RunSettings& settings,
 
 TaskResult FileTask::runOpened(FileInputStream& input, const RunSettings& settings,
                                const ChunkCallbacks& callbacks) const {
+    if (action_ == Action::List) {
+        auto entry = FileCipher::describe(input);
+        return entry ? TaskResult(Done{{}, std::move(*entry)}) : TaskResult(entry.error());
+    }
     if (action_ != Action::Verify) {
         return write(input, settings, callbacks);
     }
@@ -108,6 +126,21 @@ TaskResult FileTask::runOpened(FileInputStream& input, const RunSettings& settin
     DiscardingOutputStream nowhere;
     return resultOf(
         FileCipher::decryptInto(input, nowhere, settings.material, settings.headerText, callbacks));
+}
+
+TaskResult FileTask::checkListed(FileInputStream& input, const RunSettings& settings) const {
+    const auto path = ManifestCommands::listedPath(input_.shown, settings.manifestPath);
+    const ManifestEntry* entry = path ? settings.manifest->find(*path) : nullptr;
+    if (entry == nullptr) {
+        return failed(make_error_code(Errc::unlistedFile),
+                      "is not listed in the manifest " + settings.manifestPath);
+    }
+    const auto found = FileCipher::describe(input);
+    if (!found) {
+        return found.error();
+    }
+    const Outcome<> same = entry->checkFound(input_.shown, *found);
+    return same ? TaskResult(Done{}) : TaskResult(same.error());
 }
 
 TaskResult FileTask::resultOf(const Outcome<>& outcome) const {
@@ -127,14 +160,32 @@ TaskResult FileTask::write(FileInputStream& input, const RunSettings& settings,
         return folder.error();
     }
     if (auto early = checkExistingOutput(settings, *folder)) {
+        if (*early && settings.list) {
+            // An output that is up to date is listed as it is.
+            FileInputStream kept(*folder, lastName(relativeOutput_), *output());
+            Outcome<> opened = kept.open();
+            auto entry =
+                opened ? FileCipher::describe(kept) : Outcome<ManifestEntry>(opened.error());
+            if (!entry) {
+                return entry.error();
+            }
+            (*early)->listed = std::move(*entry);
+        }
         return *early;
     }
     AtomicFileWriter writer(*folder, lastName(relativeOutput_), *output());
-    return resultOf(
-        action_ == Action::Encrypt
-            ? FileCipher::encrypt(input, writer, settings.headerText, settings.material, callbacks)
-            : FileCipher::decrypt(input, writer, settings.material, settings.headerText,
-                                  callbacks));
+    if (action_ == Action::Decrypt) {
+        return resultOf(
+            FileCipher::decrypt(input, writer, settings.material, settings.headerText, callbacks));
+    }
+    ManifestEntry listing;
+    TaskResult result =
+        resultOf(FileCipher::encrypt(input, writer, settings.headerText, settings.material,
+                                     callbacks, settings.list ? &listing : nullptr));
+    if (result && settings.list) {
+        result->listed = std::move(listing);
+    }
+    return result;
 }
 
 std::optional<TaskResult> FileTask::checkExistingOutput(const RunSettings& settings,

@@ -16,7 +16,8 @@ class FileInputStream;
 
 namespace corvix::cli {
 
-enum class Action { Encrypt, Decrypt, Verify };
+/// List: read an encrypted file as a manifest lists it.
+enum class Action { Encrypt, Decrypt, Verify, List };
 
 /// One input file and what to make of it: an output under an output folder, or only a check.
 /// A task can also be settled while planning (a folder without -r, a link that is skipped),
@@ -25,8 +26,8 @@ class FileTask {
 public:
     /// A file to encrypt or decrypt into `folder` / `relativeOutput`.
     FileTask(Action action, InputFile input, OutputFolder folder, std::string relativeOutput);
-    /// A file to verify.
-    explicit FileTask(InputFile input);
+    /// A file to verify (or list).
+    explicit FileTask(InputFile input, Action action = Action::Verify);
     /// A path whose result is known without running anything.
     FileTask(std::string input, TaskResult settled);
 
@@ -44,6 +45,8 @@ public:
 private:
     [[nodiscard]] TaskResult runOpened(FileInputStream& input, const RunSettings& settings,
                                        const ChunkCallbacks& callbacks) const;
+    /// Verify with a manifest: whether the file is the one it lists.
+    [[nodiscard]] TaskResult checkListed(FileInputStream& input, const RunSettings& settings) const;
     [[nodiscard]] TaskResult write(FileInputStream& input, const RunSettings& settings,
                                    const ChunkCallbacks& callbacks) const;
     /// Whether the output may be written: nothing when it may, else how the task ends.

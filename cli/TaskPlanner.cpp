@@ -22,6 +22,8 @@ Action actionFor(Command command) {
         return Action::Encrypt;
     case Command::Decrypt:
         return Action::Decrypt;
+    case Command::Manifest:
+        return Action::List;
     default:
         return Action::Verify;
     }
@@ -115,7 +117,7 @@ void TaskPlanner::addArgument(const std::string& input, std::vector<FileTask>& t
         return;
     }
     if (S_ISDIR(info.st_mode)) {
-        if (action_ != Action::Verify && !options_.recursive) {
+        if ((action_ == Action::Encrypt || action_ == Action::Decrypt) && !options_.recursive) {
             tasks.emplace_back(input, failed(EISDIR, input, "is a folder (-r walks it)"));
             return;
         }
@@ -196,8 +198,8 @@ void TaskPlanner::addTree(const Walk& walk, const OpenFolder& folder, std::strin
 
 void TaskPlanner::addFile(InputFile input, const OutputFolder& folder,
                           const std::string& relativeFolder, std::vector<FileTask>& tasks) const {
-    if (action_ == Action::Verify) {
-        tasks.emplace_back(std::move(input));
+    if (action_ == Action::Verify || action_ == Action::List) {
+        tasks.emplace_back(std::move(input), action_);
         return;
     }
     const auto name = outputName(action_, input.shown);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <corvix/Manifest.h>
 #include <corvix/Outcome.h>
 #include <optional>
 #include <string>
@@ -9,6 +10,8 @@ namespace corvix::cli {
 /// How a file that did not fail ended: done, or skipped for a reason.
 struct Done {
     std::optional<std::string> skipped;
+    /// The file that a listing run wrote or read, as a manifest lists it (its path left empty).
+    std::optional<ManifestEntry> listed{};
 };
 
 /// How one file ended.

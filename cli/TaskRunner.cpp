@@ -59,7 +59,9 @@ TaskRunner::TaskRunner(const std::vector<FileTask>& tasks, const RunSettings& se
                        unsigned jobs)
     : tasks_(tasks), settings_(settings), jobs_(jobs) {}
 
-void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
+void TaskRunner::run(
+    ResultReporter& reporter, ProgressBar* bar,
+    const std::function<void(const FileTask&, const TaskResult&)>& onReported) const {
     ResultSlots slots(tasks_.size());
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
@@ -110,6 +112,9 @@ void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
         for (const Turn& turn : ready) {
             if (turn.result) {
                 reporter.report(tasks_[reported], *turn.result);
+                if (onReported) {
+                    onReported(tasks_[reported], *turn.result);
+                }
             } else {
                 reporter.notStarted();
             }

@@ -3,6 +3,7 @@
 #include "FileTask.h"
 #include "RunSettings.h"
 
+#include <functional>
 #include <vector>
 
 namespace corvix::cli {
@@ -17,7 +18,9 @@ class TaskRunner {
 public:
     TaskRunner(const std::vector<FileTask>& tasks, const RunSettings& settings, unsigned jobs);
 
-    void run(ResultReporter& reporter, ProgressBar* bar) const;
+    /// `onReported`, when given, hears of each result right after the reporter, in task order.
+    void run(ResultReporter& reporter, ProgressBar* bar,
+             const std::function<void(const FileTask&, const TaskResult&)>& onReported = {}) const;
 
 private:
     const std::vector<FileTask>& tasks_;

@@ -5,6 +5,7 @@
 #include "Crypto/Console.h"
 #include "Format/FileFormat.h"
 #include "KeyCommands.h"
+#include "ManifestCommands.h"
 #include "ProgressBar.h"
 #include "ResultReporter.h"
 #include "StopSignal.h"
@@ -15,6 +16,7 @@
 #include <corvix/Version.h>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -41,14 +43,86 @@ int outputChecked(int code) {
     return code;
 }
 
-int runTasks(const Options& options, corvix::KeyMaterial material) {
+// A failure of the run rather than of one file: "corvix-cli: WHY" on standard error.
+void complain(const corvix::Error& error) {
+    std::cerr << escaped("corvix-cli: " + error.message(), EscapeStyle::Terminal) << "\n";
+}
+
+// The key that signs the manifest a command writes, or checks the one it reads; nothing when
+// none is named. Exits with kBadUsage when it cannot be used.
+std::optional<std::string> manifestKey(const Options& options, bool& usable) {
+    const bool signs = options.command == Command::Encrypt || options.command == Command::Manifest;
+    const std::optional<std::string>& path = signs ? options.signKey : options.publicKey;
+    auto key = path ? ManifestCommands::key(*path, signs) : corvix::Outcome<std::string>("");
+    usable = key.ok();
+    if (!key) {
+        complain(key.error());
+    }
+    return path && key ? std::optional(std::move(*key)) : std::nullopt;
+}
+
+// Signs (with a key) and writes the manifest of a run that listed its files.
+bool writeManifest(corvix::Manifest& manifest, const std::optional<std::string>& key,
+                   const std::string& path) {
+    corvix::Outcome<> done = key ? manifest.sign(*key) : corvix::Outcome<>();
+    if (done) {
+        done = manifest.write(path);
+    }
+    if (!done) {
+        complain(done.error());
+    }
+    return done.ok();
+}
+
+int runTasks(Options options, corvix::KeyMaterial material) {
     StopSignal::install();
-    const std::vector<FileTask> tasks = TaskPlanner(options).plan();
+    bool usable = true;
+    const std::optional<std::string> key = manifestKey(options, usable);
+    if (!usable) {
+        return kBadUsage;
+    }
+    // verify --manifest: without paths, every file in the manifest's folder and every file it
+    // lists are checked.
+    std::optional<ManifestCommands::Checked> checked;
+    const bool verifying = options.command == Command::Verify && options.manifest;
+    const bool wholeFolder = verifying && options.paths.empty();
+    if (verifying) {
+        auto loaded = ManifestCommands::load(*options.manifest, key);
+        if (!loaded) {
+            complain(loaded.error());
+            return kSomeFailed;
+        }
+        checked = std::move(*loaded);
+        if (checked->signature) {
+            complain(*checked->signature);
+        }
+        if (wholeFolder) {
+            const std::string folder = std::filesystem::path(*options.manifest).parent_path();
+            options.paths.push_back(folder.empty() ? "." : folder);
+        }
+    }
+    std::vector<FileTask> tasks = TaskPlanner(options).plan();
+    if (wholeFolder) {
+        for (FileTask& absent :
+             ManifestCommands::missing(tasks, checked->manifest, *options.manifest)) {
+            tasks.push_back(std::move(absent));
+        }
+    }
 
     // A reader that went away (`| head -1`) stops the run as Ctrl-C does.
-    const RunSettings settings{std::move(material), std::string(corvix::FileFormat::kHeaderText),
-                               options.existingOutput,
-                               [] { return StopSignal::requested() || Console::closed(); }};
+    RunSettings settings{std::move(material), std::string(corvix::FileFormat::kHeaderText),
+                         options.existingOutput,
+                         [] { return StopSignal::requested() || Console::closed(); }};
+    settings.list = options.manifest && options.command != Command::Verify;
+    settings.manifest = checked ? &checked->manifest : nullptr;
+    settings.manifestPath = options.manifest.value_or("");
+    settings.decrypt = !verifying || options.keyFile;
+    if (settings.list) {
+        if (const auto refused = ManifestCommands::unlistable(tasks, *options.manifest)) {
+            complain(*refused);
+            return kBadUsage;
+        }
+    }
 
     ResultReporter reporter(
         options.json ? ResultReporter::Style::Json : ResultReporter::Style::Lines, options.quiet);
@@ -59,13 +133,53 @@ int runTasks(const Options& options, corvix::KeyMaterial material) {
             [](std::uint64_t sum, const FileTask& task) { return sum + task.size(); });
         bar = std::make_unique<ProgressBar>(stderr, tasks.size(), totalBytes);
     }
-    TaskRunner(tasks, settings, options.jobs).run(reporter, bar.get());
+    corvix::Manifest written;
+    TaskRunner(tasks, settings, options.jobs)
+        .run(reporter, bar.get(), [&](const FileTask& task, const TaskResult& result) {
+            if (result && result->listed) {
+                corvix::ManifestEntry entry = *result->listed;
+                entry.path = ManifestCommands::listedPath(task.output().value_or(task.input()),
+                                                          settings.manifestPath)
+                                 .value_or("");
+                (void)written.add(std::move(entry)); // unlistable() took every path already
+            }
+        });
     reporter.summarize();
 
     if (StopSignal::requested()) {
         return kInterrupted;
     }
-    return outputChecked(reporter.anyFailed() ? kSomeFailed : kAllSucceeded);
+    bool failed = reporter.anyFailed() || (checked && checked->signature);
+    if (settings.list && failed) {
+        complain(corvix::Error::of(corvix::Errc::missingFile, settings.manifestPath,
+                                   "not written, as not every file was listed"));
+    } else if (settings.list) {
+        failed = !writeManifest(written, key, settings.manifestPath);
+    }
+    return outputChecked(failed ? kSomeFailed : kAllSucceeded);
+}
+
+// cat --manifest: the file's entry, from a manifest whose signature the public key accepts.
+std::optional<corvix::ManifestEntry> catEntry(const Options& options, int& failure) {
+    bool usable = true;
+    const std::optional<std::string> key = manifestKey(options, usable);
+    failure = usable ? kSomeFailed : kBadUsage;
+    if (!usable) {
+        return std::nullopt;
+    }
+    auto loaded = ManifestCommands::load(*options.manifest, key);
+    if (!loaded || loaded->signature) {
+        complain(loaded ? *loaded->signature : loaded.error());
+        return std::nullopt;
+    }
+    const auto path = ManifestCommands::listedPath(options.cat.path, *options.manifest);
+    const corvix::ManifestEntry* entry = path ? loaded->manifest.find(*path) : nullptr;
+    if (entry == nullptr) {
+        complain(corvix::Error::of(corvix::Errc::unlistedFile, options.cat.path,
+                                   "is not listed in the manifest " + *options.manifest));
+        return std::nullopt;
+    }
+    return *entry;
 }
 
 int run(int argc, char** argv) {
@@ -106,7 +220,15 @@ int run(int argc, char** argv) {
         return outputChecked(kAllSucceeded);
     }
     if (options.command == Command::Cat) {
-        return CatCommand::run(options.cat, *material);
+        CatRequest request = options.cat;
+        if (options.manifest) {
+            int failure = kSomeFailed;
+            request.listed = catEntry(options, failure);
+            if (!request.listed) {
+                return failure;
+            }
+        }
+        return CatCommand::run(request, *material);
     }
     if (options.command == Command::Key) {
         KeyCommands::print(*material, options.keyFile.has_value());

@@ -56,8 +56,14 @@ Outcome<std::string> FileInputStream::readText(const std::string& path, std::siz
     if (Outcome<> opened = input.open(); !opened) {
         return opened.error();
     }
-    std::string text(limit + 1, '\0');
-    text.resize(readFully(input, reinterpret_cast<std::uint8_t*>(text.data()), text.size()));
+    // Sized by the file, not by the limit, and grown should the file grow meanwhile.
+    std::string text;
+    for (std::size_t piece = std::min<std::uint64_t>(input.size(), limit) + 1;
+         text.size() <= limit && input.hasBytesAvailable(); piece = limit + 1 - text.size()) {
+        const std::size_t done = text.size();
+        text.resize(done + piece);
+        text.resize(done + readFully(input, reinterpret_cast<std::uint8_t*>(&text[done]), piece));
+    }
     if (input.error()) {
         return Error::system(input.error(), path, "cannot read");
     }

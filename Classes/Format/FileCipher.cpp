@@ -116,6 +116,31 @@ Outcome<> FileCipher::decryptInto(FileInputStream& input, OutputStream& output,
     return run ? run : explained(run.error(), input, nullptr);
 }
 
+Outcome<ManifestEntry> FileCipher::describe(FileInputStream& input) {
+    const auto line = FileFormat::readHeader(input);
+    if (!line) {
+        return line.error();
+    }
+    const auto body = FileFormat::body(input.path(), input.size(), line->size());
+    if (!body) {
+        return body.error();
+    }
+    ManifestEntry entry{{}, input.size(), sha256(*line), {}};
+    Bytes chunk(FileFormat::kCipherChunkSize);
+    for (std::uint64_t index = 0; index < body->chunkCount(); ++index) {
+        const std::size_t length = body->chunkLength(index);
+        if (readFully(input, chunk.data(), length) != length) {
+            return explained(Error::of(Errc::sourceChanged, {}, "the file shrank while it was read"),
+                             input, nullptr);
+        }
+        entry.chunks.push_back(sha256(chunk.data(), length));
+        if (entry.chunks.back().empty()) {
+            return Error::of(Errc::cipherUnavailable, input.path(), "OpenSSL's SHA-256 failed");
+        }
+    }
+    return entry;
+}
+
 Outcome<Bytes> FileCipher::decryptToBytes(const std::string& path, const KeyMaterial& material) {
     FileInputStream input(path);
     if (Outcome<> opened = input.open(); !opened) {

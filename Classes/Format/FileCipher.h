@@ -46,6 +46,8 @@ public:
                                            const KeyMaterial& material,
                                            std::optional<std::string_view> expectedHeader,
                                            const ChunkCallbacks& callbacks = {});
+    /// The open file `source`, read from its start, as a manifest lists it (all but its path).
+    [[nodiscard]] static Outcome<ManifestEntry> describe(FileInputStream& source);
     /// Decrypts the body into any output stream (memory, nowhere).
     [[nodiscard]] static Outcome<> decryptInto(FileInputStream& source, OutputStream& output,
                                                const KeyMaterial& material,

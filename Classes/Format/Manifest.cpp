@@ -1,6 +1,7 @@
 #include "Basics/Encodings.h"
 #include "Files/AtomicFileWriter.h"
 #include "Files/FileInputStream.h"
+#include "Format/FileCipher.h"
 #include "Format/FileFormat.h"
 
 #include <algorithm>
@@ -241,27 +242,9 @@ Outcome<ManifestEntry> Manifest::describe(const std::string& file, std::string l
     if (Outcome<> opened = input.open(); !opened) {
         return opened.error();
     }
-    const auto line = FileFormat::readHeader(input);
-    if (!line) {
-        return line.error();
-    }
-    const auto body = FileFormat::body(file, input.size(), line->size());
-    if (!body) {
-        return body.error();
-    }
-    ManifestEntry entry{std::move(listedPath), input.size(), sha256(*line), {}};
-    Bytes chunk(FileFormat::kCipherChunkSize);
-    for (std::uint64_t index = 0; index < body->chunkCount(); ++index) {
-        const std::size_t length = body->chunkLength(index);
-        if (readFully(input, chunk.data(), length) != length) {
-            return input.error()
-                       ? Error::system(input.error(), file, "cannot read")
-                       : Error::of(Errc::sourceChanged, file, "the file shrank while it was read");
-        }
-        entry.chunks.push_back(sha256(chunk.data(), length));
-        if (entry.chunks.back().empty()) {
-            return Error::of(Errc::cipherUnavailable, file, "OpenSSL's SHA-256 failed");
-        }
+    auto entry = FileCipher::describe(input);
+    if (entry) {
+        entry->path = std::move(listedPath);
     }
     return entry;
 }
@@ -352,13 +335,13 @@ Outcome<> Manifest::sign(std::string_view privateKeyPem) {
 }
 
 Outcome<> Manifest::checkSignature(std::string_view publicKeyPem) const {
-    if (signature.empty()) {
-        return Error::of(Errc::unsignedManifest, {},
-                         "the manifest is not signed, and a public key was given to check it");
-    }
     const auto key = ed25519Key(publicKeyPem, false);
     if (!key) {
         return key.error();
+    }
+    if (signature.empty()) {
+        return Error::of(Errc::unsignedManifest, {},
+                         "the manifest is not signed, and a public key was given to check it");
     }
     const std::string message = signedBytes();
     const std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());

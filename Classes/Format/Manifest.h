@@ -74,8 +74,8 @@ struct Manifest {
 
     /// Signs with the Ed25519 private key in `privateKeyPem` (Errc::badSigningKey).
     [[nodiscard]] Outcome<> sign(std::string_view privateKeyPem);
-    /// Errc::unsignedManifest, or Errc::badSignature when the signature is not that of the
-    /// Ed25519 public key in `publicKeyPem`.
+    /// Errc::badSigningKey when `publicKeyPem` is no Ed25519 public key, Errc::unsignedManifest,
+    /// or Errc::badSignature when the signature is not that of the key.
     [[nodiscard]] Outcome<> checkSignature(std::string_view publicKeyPem) const;
     /// The PEM text of the key file at `path`.
     [[nodiscard]] static Outcome<std::string> readKey(const std::string& path);

@@ -1,8 +1,9 @@
 # Installs Corvix into a fresh prefix, builds a copy of the assets-consumer project against it
 # (its build encrypts two assets with corvix_encrypt_assets, once with the built-in key and once
 # with a key file made by keygen) and runs both programs; checks that the keyed program does not
-# hold its key as it stands in the key file nor as two runs whose XOR it is; then changes one
-# asset and checks that the next build encrypts that one again, and only that one.
+# hold its key as it stands in the key file nor as two runs whose XOR it is, and reads only what
+# its signed manifest lists; then changes one asset and checks that the next build encrypts that
+# one again, and only that one, and signs its manifest again.
 #   -D BUILD_DIR=  -D SOURCE_DIR=<assets-consumer>  -D WORK_DIR=  -D GENERATOR=  -D CXX=  -D KEY_SCAN=
 cmake_minimum_required(VERSION 3.24)
 file(REMOVE_RECURSE "${WORK_DIR}")
@@ -36,6 +37,8 @@ if(NOT installed STREQUAL public)
 endif()
 file(COPY "${SOURCE_DIR}/" DESTINATION "${source}")
 run(out "${prefix}/bin/corvix-cli" keygen -o "${source}/app.key")
+find_program(openssl openssl REQUIRED)
+run(out "${openssl}" genpkey -algorithm ed25519 -out "${source}/sign.pem")
 run(out "${CMAKE_COMMAND}" -S "${source}" -B "${build}" -G "${GENERATOR}"
     "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_PREFIX_PATH=${prefix}"
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_BUILD_TYPE=Release)
@@ -72,7 +75,19 @@ endif()
 run(out "${CMAKE_COMMAND}" --build "${build}")
 expect_encrypted("${out}")
 
+# The keyed program reads only what its signed manifest lists: a valid file beside the others is
+# refused.
+file(COPY_FILE "${source}/assets/greeting.txt" "${source}/assets/extra.txt")
+file(COPY_FILE "${build}/keyed/resources/greeting.txt.enc" "${build}/keyed/resources/extra.txt.enc")
+execute_process(COMMAND "${program}" "${source}/assets" extra.txt RESULT_VARIABLE result
+                OUTPUT_VARIABLE out)
+if(NOT result EQUAL 1 OR NOT out STREQUAL "FAILED extra.txt\n" OR
+   NOT EXISTS "${build}/keyed/resources/assets.manifest")
+    message(FATAL_ERROR "an unlisted resource was read (${result}): ${out}")
+endif()
+
 file(WRITE "${source}/assets/greeting.txt" "Changed after the first build.\n")
 run(out "${CMAKE_COMMAND}" --build "${build}")
 expect_encrypted("${out}" greeting.txt)
 run(out "${build}/assets-consumer" "${source}/assets" greeting.txt settings.json)
+run(out "${program}" "${source}/assets" greeting.txt settings.json)
