@@ -95,16 +95,18 @@ void addKeyFile(CLI::App& command, Options& options) {
 // --manifest and the key that signs what encrypt writes or checks what verify and cat read.
 void addManifest(CLI::App& command, Options& options, Command name) {
     const bool writes = name == Command::Encrypt;
-    CLI::Option* manifest =
-        command
-            .add_option("--manifest", options.manifest,
-                        writes ? "after the run, write FILE: the manifest of every output\n"
-                                 "(those skipped included), each in FILE's folder or below"
-                               : "check each file against the manifest FILE: a chunk, length\n"
-                                 "or header line that differs fails; without --key-file\n"
-                                 "nothing is decrypted")
-            ->option_text("FILE")
-            ->check(kNotEmpty);
+    const char* about =
+        writes ? "after the run, write FILE: the manifest of every output (those\n"
+                 "skipped included), each in FILE's folder or below"
+        : name == Command::Verify
+            ? "check each file against the manifest FILE, and report the files it\n"
+              "lists that are missing and the .enc files it does not list; nothing\n"
+              "is decrypted without --key-file"
+            : "read only a file that the manifest FILE lists, checking each chunk\n"
+              "before it is decrypted";
+    CLI::Option* manifest = command.add_option("--manifest", options.manifest, about)
+                                ->option_text("FILE")
+                                ->check(kNotEmpty);
     if (writes) {
         command.add_option("--sign-key", options.signKey, kSignKey)
             ->option_text("KEY.pem")

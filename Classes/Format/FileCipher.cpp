@@ -130,8 +130,9 @@ Outcome<ManifestEntry> FileCipher::describe(FileInputStream& input) {
     for (std::uint64_t index = 0; index < body->chunkCount(); ++index) {
         const std::size_t length = body->chunkLength(index);
         if (readFully(input, chunk.data(), length) != length) {
-            return explained(Error::of(Errc::sourceChanged, {}, "the file shrank while it was read"),
-                             input, nullptr);
+            return explained(
+                Error::of(Errc::sourceChanged, {}, "the file shrank while it was read"), input,
+                nullptr);
         }
         entry.chunks.push_back(sha256(chunk.data(), length));
         if (entry.chunks.back().empty()) {

@@ -14,7 +14,8 @@
 
 int main(int argc, char** argv) {
     using namespace corvix;
-    const auto material = argc == 3 ? KeyFile::read(argv[2]) : Error::of(Errc::notOpen, {}, "usage");
+    const auto material =
+        argc == 3 ? KeyFile::read(argv[2]) : Error::of(Errc::notOpen, {}, "usage");
     if (!material) {
         std::fprintf(stderr, "key-scan: %s\n", material.error().message().c_str());
         return 2;
