@@ -83,7 +83,7 @@ echo "  corvix / dd = $(ratio "$dec" "$dd_enc")   (goal <= 1.3)"
 echo "  corvix / openssl = $(ratio "$dec" "$ossl_dec")"
 # Checking against a manifest reads and hashes the ciphertext; it needs no key.
 "$cli" manifest -o big.manifest big.enc >/dev/null
-verify_listed=$(median_seconds ":" "$cli verify --manifest big.manifest")
+verify_listed=$(median_seconds ":" "$cli verify --manifest big.manifest big.enc")
 cat_file=$(median_seconds ":" "cat big.enc")
 sha=$(median_seconds ":" "openssl dgst -sha256 big.enc")
 row "corvix-cli verify --manifest (no key)" "$verify_listed"

@@ -2,7 +2,13 @@
 
 #include "Basics/Encodings.h"
 
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace corvix {
 
@@ -125,19 +131,50 @@ Outcome<ManifestEntry> FileCipher::describe(FileInputStream& input) {
     if (!body) {
         return body.error();
     }
-    ManifestEntry entry{{}, input.size(), sha256(*line), {}};
-    Bytes chunk(FileFormat::kCipherChunkSize);
-    for (std::uint64_t index = 0; index < body->chunkCount(); ++index) {
-        const std::size_t length = body->chunkLength(index);
-        if (readFully(input, chunk.data(), length) != length) {
-            return explained(
-                Error::of(Errc::sourceChanged, {}, "the file shrank while it was read"), input,
-                nullptr);
+    ManifestEntry entry{{}, input.size(), sha256(*line), std::vector<Bytes>(body->chunkCount())};
+    // The chunks are read with positioned reads and hashed side by side: on this thread, and on
+    // one more for each further core while the shared chunk buffers have one free.
+    std::atomic<std::uint64_t> next{0};
+    std::mutex failing;
+    std::optional<Error> failure;
+    const auto hashChunks = [&](const ChunkBuffers::Lease& buffer) {
+        for (std::uint64_t index = next++; index < entry.chunks.size(); index = next++) {
+            const std::size_t length = body->chunkLength(index);
+            const auto got = input.readAt(body->chunkStart(index), buffer.data(), length);
+            entry.chunks[index] = got && *got == length ? sha256(buffer.data(), length) : Bytes();
+            if (entry.chunks[index].empty()) {
+                const std::lock_guard lock(failing);
+                failure = !got             ? got.error()
+                          : *got != length ? Error::of(Errc::sourceChanged, input.path(),
+                                                       "the file shrank while it was read")
+                                           : Error::of(Errc::cipherUnavailable, input.path(),
+                                                       "OpenSSL's SHA-256 failed");
+                next = entry.chunks.size();
+            }
         }
-        entry.chunks.push_back(sha256(chunk.data(), length));
-        if (entry.chunks.back().empty()) {
-            return Error::of(Errc::cipherUnavailable, input.path(), "OpenSSL's SHA-256 failed");
+    };
+    if (!entry.chunks.empty()) {
+        // The lease that waits comes first: a run that waits for one must hold none.
+        const ChunkBuffers::Lease own = ChunkBuffers::shared().take(FileFormat::kCipherChunkSize);
+        std::vector<std::jthread> helpers;
+        for (std::size_t more = 1;
+             more <
+             std::min<std::uint64_t>(std::thread::hardware_concurrency(), entry.chunks.size());
+             ++more) {
+            auto buffer = ChunkBuffers::shared().tryTake(FileFormat::kCipherChunkSize);
+            try {
+                if (buffer) {
+                    helpers.emplace_back(
+                        [&hashChunks, lease = std::move(*buffer)] { hashChunks(lease); });
+                }
+            } catch (const std::system_error&) {
+                // The system gives no more threads: the ones there are share the chunks.
+            }
         }
+        hashChunks(own);
+    }
+    if (failure) {
+        return *failure;
     }
     return entry;
 }
