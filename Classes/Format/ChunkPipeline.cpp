@@ -166,6 +166,26 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
     bool readingDone = false;
     std::optional<Error> stopped;
 
+    const auto listDigest = [&](std::size_t length, const Bytes& digest) {
+        if (digest.empty()) {
+            stopped = Error::of(Errc::cipherUnavailable, {}, "OpenSSL's SHA-256 failed");
+        } else {
+            callbacks.onChunkDigest(length, digest);
+        }
+    };
+    // The chunk whose digest the hasher makes stays out of use until the digest is taken, one
+    // chunk later, so that the hashing runs beside the next chunk's read and write.
+    Slot* hashed = nullptr;
+    const auto takeDigest = [&] {
+        if (hashed != nullptr) {
+            const Bytes digest = hasher->digest();
+            if (!stopped) {
+                listDigest(*hashed->job.produced, digest);
+            }
+            freeSlots.push_back(std::exchange(hashed, nullptr));
+        }
+    };
+
     for (;;) {
         // Read ahead while a buffer is free or can be had at once. The cancellation check
         // comes before the end check, so a stream that has not yet met its end after the last
@@ -209,44 +229,48 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
                 }
             }
         }
-        if (inFlight.slots.empty()) {
+        if (inFlight.slots.empty() && (hashed == nullptr || readingDone || stopped)) {
             break;
+        }
+        if (inFlight.slots.empty()) {
+            takeDigest(); // its buffer is the one the next chunk needs
+            continue;
         }
 
         // Write the oldest chunk once it is ready; after a stop, the rest only drain.
         Slot* slot = inFlight.slots.front();
         pool.waitFor(slot->job);
         inFlight.slots.pop_front();
-        freeSlots.push_back(slot);
+        takeDigest();
         if (stopped) {
+            freeSlots.push_back(slot);
             continue;
         }
         const CipherJob& job = slot->job;
         if (Outcome<> usable = check(job, slot->index, slot->last); !usable) {
+            freeSlots.push_back(slot);
             stopped = usable.error();
             continue;
         }
         if (hasher) {
             hasher->hash(job.data, *job.produced);
+            hashed = slot;
+        } else {
+            freeSlots.push_back(slot);
         }
-        const bool written = writeFully(output, job.data, *job.produced) == *job.produced;
-        Bytes digest;
-        if (listing) {
-            digest = hasher ? hasher->digest() : sha256(job.data, *job.produced);
-        }
-        if (!written || (listing && digest.empty())) {
-            stopped = written ? Error::of(Errc::cipherUnavailable, {}, "OpenSSL's SHA-256 failed")
-                              : Error::system(EIO, {}, "cannot write");
+        if (writeFully(output, job.data, *job.produced) != *job.produced) {
+            stopped = Error::system(EIO, {}, "cannot write");
             continue;
         }
-        if (listing) {
-            callbacks.onChunkDigest(*job.produced, digest);
+        if (listing && !hasher) {
+            listDigest(*job.produced, sha256(job.data, *job.produced));
         }
         bytesDone += job.length;
         if (callbacks.onProgress) {
             callbacks.onProgress(bytesDone, total);
         }
     }
+    takeDigest();
 
     if (stopped) {
         return *stopped;

@@ -1,10 +1,11 @@
-// The chunk pipeline gives the same bytes and the same callbacks whatever the backend, the
+// The chunk pipeline gives the same bytes, callbacks and chunk digests whatever the backend, the
 // number of cipher threads and the buffers it may use, with several runs sharing them at once;
 // and it stops where it should. Chunks of 64 KiB are the smallest that the multi-buffer backend
 // runs in its lanes (it leaves a smaller chunk alone to OpenSSL) and take two pieces there.
 
 #include "Format/ChunkPipeline.h"
 
+#include "Basics/Encodings.h"
 #include "Files/FileInputStream.h"
 #include "Files/Streams.h"
 #include "TestKit.h"
@@ -26,6 +27,7 @@ struct Record {
     Bytes output;
     std::vector<std::uint64_t> progress; // 0 for a call with another total
     std::size_t questions = 0;
+    Bytes digests; // the chunk digests heard of, one after another
 };
 
 // Rows: a backend, and the number of cipher threads and of buffers.
@@ -59,7 +61,11 @@ protected:
             [&](std::uint64_t done, std::uint64_t all) {
                 result.progress.push_back(all == total && here() ? done : 0);
             },
-            [&] { return (result.questions += here() ? 1 : 1000) == cancelAt; }};
+            [&] { return (result.questions += here() ? 1 : 1000) == cancelAt; },
+            [&](std::size_t length, const Bytes& digest) {
+                result.digests.insert(result.digests.end(), digest.begin(), digest.end());
+                result.digests.resize(result.digests.size() + (here() ? 0 : length));
+            }};
         const auto path = scratch / std::to_string(std::hash<std::thread::id>{}(caller));
         test::writeFile(path, input);
         FileInputStream in(path.string());
@@ -96,6 +102,15 @@ TEST_P(Pipeline, GivesTheSameBytesAndCallbacksWhileRunsShareIt) {
                     return done = std::min(done + piece, input->size());
                 });
                 EXPECT_EQ(result.progress, steps);
+                // Encrypting, each chunk's SHA-256 in order, on the calling thread.
+                Bytes digests;
+                for (std::size_t at = 0; direction == Encrypt && at < sealed.size();
+                     at += kSealed) {
+                    const Bytes digest =
+                        sha256(sealed.data() + at, std::min(kSealed, sealed.size() - at));
+                    digests.insert(digests.end(), digest.begin(), digest.end());
+                }
+                EXPECT_EQ(result.digests, digests);
             }
         });
     }
