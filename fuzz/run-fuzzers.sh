@@ -9,10 +9,10 @@ build="$PWD/build-fuzz"
 trap 'rm -f /dev/shm/corvix-fuzz-*' EXIT
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVIX_FUZZ=ON \
     -DCORVIX_BUILD_GUI=OFF -DCORVIX_BUILD_TESTS=OFF -DCORVIX_BUILD_RUNTIME=OFF > /dev/null
-cmake --build "$build" -j "$(nproc)" --target fuzz_decrypt fuzz_round_trip fuzz_encodings
+cmake --build "$build" -j "$(nproc)" --target fuzz_decrypt fuzz_round_trip fuzz_encodings fuzz_manifest
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-mkdir -p "$build/artifacts" "$build"/corpus/{decrypt,round_trip,encodings}
-for name in decrypt round_trip encodings; do
+mkdir -p "$build/artifacts" "$build"/corpus/{decrypt,round_trip,encodings,manifest}
+for name in decrypt round_trip encodings manifest; do
     fuzzer="$build/fuzz/fuzz_$name" seeds="fuzz/corpus/$name" log="$build/fuzz/$name.log"
     { "$fuzzer" -runs=0 "$seeds" && "$fuzzer" -max_total_time="${FUZZ_SECONDS:-30}" \
         -artifact_prefix="$build/artifacts/$name-" "$build/corpus/$name" "$seeds"; } >"$log" 2>&1 ||
