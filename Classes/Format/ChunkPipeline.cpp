@@ -29,9 +29,9 @@ struct Slot {
     bool last = false;
 };
 
-// Makes the SHA-256 of a run's chunks on a thread of its own, one chunk at a time: the calling
-// thread hands a chunk over, writes it meanwhile and then takes its digest, while the pool
-// encrypts the next chunks. The pool's threads stay with the cipher, whose lanes they keep full.
+// Makes the SHA-256 of a run's chunks on a thread of its own, in the order they are handed over,
+// while the calling thread writes them and the pool encrypts the next ones: the pool's threads
+// stay with the cipher, whose lanes they keep full.
 class ChunkHasher {
 public:
     ChunkHasher() : thread_([this] { work(); }) {}
@@ -49,42 +49,43 @@ public:
     void hash(const std::uint8_t* data, std::size_t n) {
         {
             const std::lock_guard lock(mutex_);
-            data_ = data;
-            length_ = n;
-            digest_.reset();
+            waiting_.emplace_back(data, n);
         }
         changed_.notify_all();
     }
 
-    /// The digest of the chunk handed over last, once it is made; empty when it failed.
+    /// The digest of the oldest chunk handed over and not taken yet, once it is made; empty
+    /// when it failed.
     Bytes digest() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return digest_.has_value(); });
-        return std::move(*digest_);
+        changed_.wait(lock, [this] { return !made_.empty(); });
+        Bytes digest = std::move(made_.front());
+        made_.pop_front();
+        return digest;
     }
 
 private:
     void work() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return data_ != nullptr || stopping_; });
-            if (data_ == nullptr) {
+            changed_.wait(lock, [this] { return !waiting_.empty() || stopping_; });
+            if (stopping_) {
                 return;
             }
-            const std::uint8_t* data = std::exchange(data_, nullptr);
+            const auto [data, n] = waiting_.front();
             lock.unlock();
-            Bytes made = sha256(data, length_);
+            Bytes made = sha256(data, n);
             lock.lock();
-            digest_ = std::move(made);
+            waiting_.pop_front();
+            made_.push_back(std::move(made));
             changed_.notify_all();
         }
     }
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    const std::uint8_t* data_ = nullptr;
-    std::size_t length_ = 0;
-    std::optional<Bytes> digest_;
+    std::deque<std::pair<const std::uint8_t*, std::size_t>> waiting_;
+    std::deque<Bytes> made_;
     bool stopping_ = false;
     std::thread thread_; // last: it starts once the state above is made
 };
@@ -173,17 +174,17 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
             callbacks.onChunkDigest(length, digest);
         }
     };
-    // The chunk whose digest the hasher makes stays out of use until the digest is taken, one
-    // chunk later, so that the hashing runs beside the next chunk's read and write.
-    Slot* hashed = nullptr;
+    // The chunks whose digests the hasher makes stay out of use until their digests are taken,
+    // a few chunks later, so that the hashing runs beside the next chunks' reads and writes.
+    constexpr std::size_t kHashedAhead = 3;
+    std::deque<Slot*> hashed;
     const auto takeDigest = [&] {
-        if (hashed != nullptr) {
-            const Bytes digest = hasher->digest();
-            if (!stopped) {
-                listDigest(*hashed->job.produced, digest);
-            }
-            freeSlots.push_back(std::exchange(hashed, nullptr));
+        const Bytes digest = hasher->digest();
+        if (!stopped) {
+            listDigest(*hashed.front()->job.produced, digest);
         }
+        freeSlots.push_back(hashed.front());
+        hashed.pop_front();
     };
 
     for (;;) {
@@ -229,7 +230,7 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
                 }
             }
         }
-        if (inFlight.slots.empty() && (hashed == nullptr || readingDone || stopped)) {
+        if (inFlight.slots.empty() && (hashed.empty() || readingDone || stopped)) {
             break;
         }
         if (inFlight.slots.empty()) {
@@ -241,7 +242,9 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
         Slot* slot = inFlight.slots.front();
         pool.waitFor(slot->job);
         inFlight.slots.pop_front();
-        takeDigest();
+        if (hashed.size() >= kHashedAhead || (stopped && !hashed.empty())) {
+            takeDigest();
+        }
         if (stopped) {
             freeSlots.push_back(slot);
             continue;
@@ -254,7 +257,7 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
         }
         if (hasher) {
             hasher->hash(job.data, *job.produced);
-            hashed = slot;
+            hashed.push_back(slot);
         } else {
             freeSlots.push_back(slot);
         }
@@ -270,7 +273,9 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
             callbacks.onProgress(bytesDone, total);
         }
     }
-    takeDigest();
+    while (!hashed.empty()) {
+        takeDigest();
+    }
 
     if (stopped) {
         return *stopped;
