@@ -18,7 +18,6 @@ if(NOT count EQUAL 1)
 endif()
 
 run(listing dpkg-deb --contents "${debs}")
-message(STATUS "${listing}")
 set(expected
     usr/bin/corvix-cli
     usr/share/man/man1/corvix-cli.1.gz usr/share/bash-completion/completions/corvix-cli
@@ -36,14 +35,12 @@ if(WITH_WINDOW)
     list(APPEND needs libqt6widgets6)
 endif()
 foreach(path IN LISTS expected)
-    string(FIND "${listing}" " ./${path}\n" at)
-    if(at EQUAL -1)
+    if(NOT listing MATCHES " \\./${path}\n")
         message(FATAL_ERROR "the package does not hold /${path}")
     endif()
 endforeach()
 
 run(depends dpkg-deb --field "${debs}" Depends)
-message(STATUS "Depends: ${depends}")
 foreach(package IN LISTS needs)
     if(NOT depends MATCHES "(^|[ ,])${package}([ ,(]|\n|$)")
         message(FATAL_ERROR "the package does not depend on ${package}: ${depends}")
@@ -61,7 +58,6 @@ set(root "${WORK_DIR}/root")
 run(out dpkg-deb --extract "${debs}" "${root}")
 if(WITH_WINDOW)
     run(out desktop-file-validate "${root}/usr/share/applications/corvix.desktop")
-    message(STATUS "${out}")
     run(out xmllint --noout "${root}/usr/share/icons/hicolor/scalable/apps/corvix.svg")
 endif()
 
@@ -75,9 +71,8 @@ printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd' ']=]) # no semicolon: run() 
 file(MAKE_DIRECTORY "${WORK_DIR}/files/sub")
 file(TOUCH "${WORK_DIR}/files/a.enc" "${WORK_DIR}/files/b.txt" "${WORK_DIR}/files/key.pem")
 foreach(row "corvix-cli |--help --version cat decrypt encrypt key keygen manifest verify"
-        "corvix-cli cat --o|--offset" "corvix-cli encrypt --o|--output"
-        "corvix-cli verify -q |a.enc sub" "corvix-cli encrypt |a.enc b.txt key.pem sub"
-        "corvix-cli manifest --sign-key |key.pem sub")
+        "corvix-cli cat --o|--offset" "corvix-cli verify -q |a.enc sub"
+        "corvix-cli encrypt |a.enc b.txt key.pem sub" "corvix-cli manifest --sign-key |key.pem sub")
     string(REGEX MATCH "^([^|]*)[|](.*)$" line "${row}")
     set(want "${CMAKE_MATCH_2}")
     run(got bash -c "${complete}" bash "${root}/usr/share/bash-completion/completions/corvix-cli"
