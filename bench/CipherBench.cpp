@@ -2,12 +2,11 @@
 // chunks of 1 MiB through each chunk backend's engine, as the pipeline runs them, beside the
 // multi-buffer library's own CBC decryption of the same chunks.
 
-#include "Crypto/AESUtils.h"
-#include "Crypto/CipherBackends.h"
-#include "Key/CorvixKey.h"
-#include "Key/KeyMaterial.h"
+#include "Cipher/CipherBackends.h"
 
 #include <benchmark/benchmark.h>
+#include <corvix/AESUtils.h>
+#include <corvix/CorvixKey.h>
 #include <openssl/evp.h>
 #include <string>
 #include <vector>
@@ -100,7 +99,7 @@ std::vector<corvix::Bytes> chunks(bool sealed) {
 
 void throughEngine(benchmark::State& state, const corvix::CipherBackend* backend,
                    corvix::ChunkCipher::Direction direction) {
-    const corvix::KeyMaterial material = corvix::KeyMaterial::builtIn();
+    const corvix::KeyMaterial material = *corvix::CorvixKey::material();
     const bool decrypting = direction == corvix::ChunkCipher::Direction::Decrypt;
     const std::vector<corvix::Bytes> inputs = chunks(decrypting);
     std::vector<corvix::Bytes> buffers = inputs;

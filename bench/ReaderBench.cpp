@@ -8,14 +8,14 @@
 //   reader_bench decrypt FILE.enc        FileCipher's whole-file decryption into nothing (what
 //                                        decryptFile does, less the file); both print MB/s
 
-#include "Crypto/AESUtils.h"
-#include "Crypto/EncryptedFileReader.h"
-#include "Crypto/FileCipher.h"
-#include "Crypto/OutputStream.h"
-#include "Key/KeyMaterial.h"
+#include "Files/Streams.h"
+#include "Format/FileCipher.h"
 
 #include <algorithm>
 #include <chrono>
+#include <corvix/AESUtils.h>
+#include <corvix/CorvixKey.h>
+#include <corvix/EncryptedFileReader.h>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -30,14 +30,6 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class NullOutput final : public corvix::OutputStream {
-public:
-    [[nodiscard]] bool hasSpaceAvailable() const override { return true; }
-    std::ptrdiff_t write(const std::uint8_t* /*buffer*/, std::size_t n) override {
-        return static_cast<std::ptrdiff_t>(n);
-    }
-};
-
 int randomReads(const std::string& path, int count) {
     std::mt19937_64 generator(20261207);
     std::vector<double> times;
@@ -45,13 +37,14 @@ int randomReads(const std::string& path, int count) {
     std::uint8_t piece[4096];
     for (int i = 0; i < count; ++i) {
         const auto start = Clock::now();
-        corvix::EncryptedFileReader reader(path, corvix::KeyMaterial::builtIn());
-        if (!reader.open().succeeded()) {
+        corvix::EncryptedFileReader reader(path, *corvix::CorvixKey::material());
+        if (!reader.open().ok()) {
             return 1;
         }
         size = reader.size();
         const std::uint64_t offset = generator() % (size - sizeof piece);
-        if (reader.read(offset, piece, sizeof piece) != sizeof piece) {
+        if (const auto got = reader.read(offset, piece, sizeof piece);
+            !got || *got != sizeof piece) {
             return 1;
         }
         times.push_back(secondsSince(start) * 1000);
@@ -63,11 +56,11 @@ int randomReads(const std::string& path, int count) {
 
 int sequential(const std::string& path) {
     const auto start = Clock::now();
-    corvix::EncryptedFileReader reader(path, corvix::KeyMaterial::builtIn());
-    if (!reader.open().succeeded()) {
+    corvix::EncryptedFileReader reader(path, *corvix::CorvixKey::material());
+    if (!reader.open().ok()) {
         return 1;
     }
-    std::vector<std::uint8_t> piece(corvix::FileCipher::kPlainChunkSize);
+    std::vector<std::uint8_t> piece(corvix::FileFormat::kPlainChunkSize);
     for (std::uint64_t at = 0; at < reader.size();) {
         const auto got = reader.read(at, piece.data(), piece.size());
         if (!got) {
@@ -81,14 +74,15 @@ int sequential(const std::string& path) {
 
 int decrypt(const std::string& path) {
     const auto start = Clock::now();
-    NullOutput nowhere;
-    if (!corvix::FileCipher::decryptInto(path, nowhere, corvix::KeyMaterial::builtIn())
-             .succeeded()) {
+    corvix::FileInputStream input(path);
+    corvix::DiscardingOutputStream nowhere;
+    if (!input.open() || !corvix::FileCipher::decryptInto(
+                             input, nowhere, *corvix::CorvixKey::material(), std::nullopt)) {
         return 1;
     }
     const double seconds = secondsSince(start);
-    corvix::EncryptedFileReader reader(path, corvix::KeyMaterial::builtIn());
-    if (!reader.open().succeeded()) {
+    corvix::EncryptedFileReader reader(path, *corvix::CorvixKey::material());
+    if (!reader.open().ok()) {
         return 1;
     }
     std::printf("%.0f\n", static_cast<double>(reader.size()) / 1e6 / seconds);
@@ -97,8 +91,8 @@ int decrypt(const std::string& path) {
 
 int toBytes(const std::string& path) {
     const auto start = Clock::now();
-    const corvix::KeyMaterial material = corvix::KeyMaterial::builtIn();
-    if (!corvix::AESUtils::decryptFileToBytes(path, material.key, material.iv)) {
+    const corvix::KeyMaterial material = *corvix::CorvixKey::material();
+    if (!corvix::AESUtils::decryptFileToBytes(path, material.key(), material.iv())) {
         return 1;
     }
     std::printf("%.3f\n", secondsSince(start));

@@ -9,15 +9,16 @@
 //                                     decryptFileToBytes, then utf8Text or QImage::fromData
 // Each operation prints its seconds.
 
-#include "Crypto/AESUtils.h"
-#include "Crypto/FileCipher.h"
-#include "Key/CorvixUtils.h"
-#include "Key/Encodings.h"
+#include "Basics/Encodings.h"
+#include "Format/FileCipher.h"
 
 #include <QImage>
 #include <QImageReader>
 #include <algorithm>
 #include <chrono>
+#include <corvix/AESUtils.h>
+#include <corvix/CorvixKey.h>
+#include <corvix/CorvixUtils.h>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -29,8 +30,8 @@ constexpr std::size_t kAssetSize = 100 * 1048576;
 
 bool seal(const std::string& plainPath, const std::string& sealedPath) {
     const bool sealed = corvix::FileCipher::encrypt(plainPath, sealedPath, "quorveth",
-                                                    corvix::KeyMaterial::builtIn())
-                            .succeeded();
+                                                    *corvix::CorvixKey::material())
+                            .ok();
     std::remove(plainPath.c_str());
     return sealed;
 }

@@ -1,12 +1,12 @@
 #include "CatCommand.h"
 
-#include "Crypto/EncryptedFileReader.h"
-#include "Crypto/FileCipher.h"
-#include "SafeText.h"
-#include "StandardOutput.h"
+#include "Basics/TextEscape.h"
+#include "Crypto/Console.h"
+#include "Format/FileFormat.h"
 
 #include <algorithm>
 #include <charconv>
+#include <corvix/EncryptedFileReader.h>
 #include <cstdio>
 
 namespace corvix::cli {
@@ -48,8 +48,9 @@ std::string readOption(const std::string& name, const std::optional<std::string>
     return {};
 }
 
-int failed(const std::string& path, const std::string& why) {
-    const std::string line = SafeText::forTerminal("corvix-cli: " + path + ": " + why) + "\n";
+int failed(const Error& error) {
+    const std::string line =
+        escaped("corvix-cli: " + error.message(), EscapeStyle::Terminal) + "\n";
     std::fputs(line.c_str(), stderr);
     return kFailed;
 }
@@ -98,8 +99,8 @@ std::optional<CatRequest> CatCommand::parse(const std::vector<std::string>& args
 
 int CatCommand::run(const CatRequest& request, const KeyMaterial& material) {
     EncryptedFileReader reader(request.path, material);
-    if (const RunOutcome opened = reader.open(); !opened.succeeded()) {
-        return failed(request.path, opened.reason);
+    if (const Outcome<> opened = reader.open(); !opened) {
+        return failed(opened.error());
     }
     std::uint64_t at = std::min(request.offset, reader.size());
     std::uint64_t end = reader.size();
@@ -107,18 +108,17 @@ int CatCommand::run(const CatRequest& request, const KeyMaterial& material) {
         end = at + *request.length;
     }
     // Pieces end at chunk boundaries, so each read decrypts one chunk and copies it once.
-    constexpr std::uint64_t kChunk = FileCipher::kPlainChunkSize;
+    constexpr std::uint64_t kChunk = FileFormat::kPlainChunkSize;
     Bytes piece(kChunk);
-    std::string reason;
     while (at < end) {
         const auto wanted = static_cast<std::size_t>(std::min(end - at, kChunk - at % kChunk));
-        const auto got = reader.read(at, piece.data(), wanted, &reason);
+        const auto got = reader.read(at, piece.data(), wanted);
         if (!got) {
-            return failed(request.path, reason);
+            return failed(got.error());
         }
-        if (!StandardOutput::write({reinterpret_cast<const char*>(piece.data()), *got})) {
-            return failed(request.path,
-                          "cannot write to standard output: " + StandardOutput::error().message());
+        if (!Console::write({reinterpret_cast<const char*>(piece.data()), *got})) {
+            return failed(
+                Error::system(Console::error(), request.path, "cannot write to standard output"));
         }
         at += *got;
     }

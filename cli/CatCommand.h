@@ -1,7 +1,6 @@
 #pragma once
 
-#include "Key/KeyMaterial.h"
-
+#include <corvix/KeyMaterial.h>
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -1,10 +1,8 @@
 #include "FileTask.h"
 
-#include "Crypto/AtomicFileWriter.h"
-#include "Crypto/FileCipher.h"
-#include "Crypto/FileInputStream.h"
-#include "Crypto/HeaderCheck.h"
-#include "Verifier.h"
+#include "Files/AtomicFileWriter.h"
+#include "Files/FileInputStream.h"
+#include "Format/FileCipher.h"
 
 #include <cerrno>
 #include <new>
@@ -13,18 +11,6 @@
 namespace corvix::cli {
 
 namespace {
-
-TaskResult resultOf(const RunOutcome& outcome) {
-    switch (outcome.status) {
-    case RunOutcome::Status::Completed:
-        return TaskResult::ok();
-    case RunOutcome::Status::Cancelled:
-        return TaskResult::failed("interrupted");
-    case RunOutcome::Status::Failed:
-        break;
-    }
-    return TaskResult::failed(outcome.reason);
-}
 
 std::string lastName(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
@@ -69,6 +55,10 @@ std::optional<std::string> FileTask::output() const {
     return folder_->pathOf(relativeOutput_);
 }
 
+TaskResult FileTask::failed(const std::error_code& code, std::string reason) const {
+    return Error{code, input(), std::move(reason)};
+}
+
 TaskResult FileTask::run(const RunSettings& settings,
                          const std::function<void(std::uint64_t)>& onBytes) const {
     if (settled_) {
@@ -84,94 +74,101 @@ TaskResult FileTask::run(const RunSettings& settings,
     try {
         OpenFolder folder;
         if (input_.tree) {
-            std::error_code error;
-            folder = input_.tree->openBeneath(folderOf(input_.relative), false, error);
-            if (error) {
-                return TaskResult::failed(error.value() == ELOOP
-                                              ? "a folder on the way is now a symbolic link; "
-                                                "it is not followed"
-                                              : "cannot open its folder: " + error.message());
+            auto opened = input_.tree->openBeneath(folderOf(input_.relative), false);
+            if (!opened) {
+                const std::error_code code = opened.error().code;
+                return failed(code, code.value() == ELOOP
+                                        ? "a folder on the way is now a symbolic link; it is "
+                                          "not followed"
+                                        : "cannot open its folder: " + code.message());
             }
+            folder = std::move(*opened);
         }
         FileInputStream input = streamFor(input_, folder);
-        if (!input.open()) {
-            return TaskResult::failed(input.error().value() == ELOOP
-                                          ? "is now a symbolic link; it is not followed"
-                                          : "cannot open: " + input.error().message());
+        if (Outcome<> opened = input.open(); !opened) {
+            const std::error_code code = opened.error().code;
+            return code.value() == ELOOP
+                       ? failed(code, "is now a symbolic link; it is not followed")
+                       : TaskResult(opened.error());
         }
         return runOpened(input, settings, callbacks);
     } catch (const std::bad_alloc&) {
-        return TaskResult::failed("not enough memory");
+        return failed(std::make_error_code(std::errc::not_enough_memory), "not enough memory");
     } catch (const std::exception& error) {
-        return TaskResult::failed(error.what());
+        return failed(std::make_error_code(std::errc::io_error), error.what());
     }
 }
 
 TaskResult FileTask::runOpened(FileInputStream& input, const RunSettings& settings,
                                const ChunkCallbacks& callbacks) const {
-    if (action_ == Action::Verify) {
-        return resultOf(Verifier(settings.material, settings.headerText).verify(input, callbacks));
+    if (action_ != Action::Verify) {
+        return write(input, settings, callbacks);
     }
-    // A file whose header is not ours would decrypt to nothing or to noise: it is refused
-    // before anything is made for it.
-    if (action_ == Action::Decrypt) {
-        const RunOutcome header = HeaderCheck::check(input, settings.headerText, settings.material);
-        if (!header.succeeded()) {
-            return resultOf(header);
-        }
+    // The body streams through one chunk buffer at a time, so memory does not grow with it.
+    DiscardingOutputStream nowhere;
+    return resultOf(
+        FileCipher::decryptInto(input, nowhere, settings.material, settings.headerText, callbacks));
+}
+
+TaskResult FileTask::resultOf(const Outcome<>& outcome) const {
+    if (outcome) {
+        return Done{};
     }
-    return write(input, settings, callbacks);
+    if (outcome.error().code == Errc::cancelled) {
+        return failed(outcome.error().code, "interrupted");
+    }
+    return outcome.error();
 }
 
 TaskResult FileTask::write(FileInputStream& input, const RunSettings& settings,
                            const ChunkCallbacks& callbacks) const {
-    auto prepared = folder_->prepare(relativeOutput_);
-    if (const auto* problem = std::get_if<std::string>(&prepared)) {
-        return TaskResult::failed(*problem);
+    auto folder = folder_->prepare(relativeOutput_);
+    if (!folder) {
+        return folder.error();
     }
-    const OpenFolder& folder = std::get<OpenFolder>(prepared);
-    if (auto early = checkExistingOutput(settings, folder)) {
+    if (auto early = checkExistingOutput(settings, *folder)) {
         return *early;
     }
-    AtomicFileWriter writer(folder, lastName(relativeOutput_), *output());
+    AtomicFileWriter writer(*folder, lastName(relativeOutput_), *output());
     return resultOf(
         action_ == Action::Encrypt
             ? FileCipher::encrypt(input, writer, settings.headerText, settings.material, callbacks)
-            : FileCipher::decrypt(input, writer, settings.material, callbacks));
+            : FileCipher::decrypt(input, writer, settings.material, settings.headerText,
+                                  callbacks));
 }
 
 std::optional<TaskResult> FileTask::checkExistingOutput(const RunSettings& settings,
                                                         const OpenFolder& folder) const {
     const std::string target = *output();
     const std::string name = lastName(relativeOutput_);
-    struct stat info {};
-    std::error_code error;
-    if (!folder.status(name, info, false, error)) {
-        if (error == std::errc::no_such_file_or_directory) {
+    auto found = folder.status(name, false);
+    if (!found) {
+        if (found.error().code == std::errc::no_such_file_or_directory) {
             return std::nullopt;
         }
-        return TaskResult::failed("cannot look at the output " + target + ": " + error.message());
+        return Error::system(found.error().code, target, "cannot look at the output");
     }
+    struct stat info = *found;
     // What a link leads to decides, as for the writer; a dangling one is only a name.
-    if (S_ISLNK(info.st_mode) && !folder.status(name, info, true, error)) {
-        info.st_mode = S_IFREG;
+    if (S_ISLNK(info.st_mode)) {
+        const auto target = folder.status(name, true);
+        info.st_mode = target ? target->st_mode : S_IFREG;
     }
+    const auto exists = std::make_error_code(std::errc::file_exists);
     if (!S_ISREG(info.st_mode)) {
-        return TaskResult::failed("output " + target +
-                                  " exists and is not a regular file; it is left as it is");
+        return Error{exists, target, "exists and is not a regular file; it is left as it is"};
     }
     switch (settings.existingOutput) {
     case ExistingOutput::Replace:
         return std::nullopt;
     case ExistingOutput::Refuse:
-        return TaskResult::failed("output " + target +
-                                  " exists (-f replaces it, -u replaces it when older)");
+        return Error{exists, target, "exists (-f replaces it, -u replaces it when older)"};
     case ExistingOutput::ReplaceOlder:
         break;
     }
     // As make does: an output at least as new as its input is up to date.
     if (!isNewer(input_.status.st_mtim, info.st_mtim)) {
-        return TaskResult::skipped("output " + target + " is up to date");
+        return TaskResult(Done{"output " + target + " is up to date"});
     }
     return std::nullopt;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Crypto/RunOutcome.h"
+#include "Format/ChunkPipeline.h"
 #include "InputFile.h"
 #include "OutputFolder.h"
 #include "RunSettings.h"
@@ -46,8 +46,13 @@ private:
                                        const ChunkCallbacks& callbacks) const;
     [[nodiscard]] TaskResult write(FileInputStream& input, const RunSettings& settings,
                                    const ChunkCallbacks& callbacks) const;
+    /// Whether the output may be written: nothing when it may, else how the task ends.
     [[nodiscard]] std::optional<TaskResult> checkExistingOutput(const RunSettings& settings,
                                                                 const OpenFolder& folder) const;
+    /// The task's end after a run of the format.
+    [[nodiscard]] TaskResult resultOf(const Outcome<>& outcome) const;
+    /// A failure of this file, told from its input's side.
+    [[nodiscard]] TaskResult failed(const std::error_code& code, std::string reason) const;
 
     Action action_ = Action::Verify;
     InputFile input_;

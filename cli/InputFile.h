@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Crypto/OpenFolder.h"
+#include "Files/OpenFolder.h"
 
 #include <memory>
 #include <string>

@@ -1,43 +1,11 @@
 #include "JsonLine.h"
 
-#include "Key/Encodings.h"
-#include "SafeText.h"
-
-#include <cstdio>
+#include "Basics/TextEscape.h"
 
 namespace corvix::cli {
 
 std::string JsonLine::quoted(std::string_view utf8) {
-    std::string out = "\"";
-    while (!utf8.empty()) {
-        const std::size_t length = utf8SequenceLength(utf8);
-        const char c = utf8.front();
-        if (length == 0) {
-            out += "\\ufffd";
-            utf8.remove_prefix(1);
-            continue;
-        }
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (const auto control = SafeText::controlCode(utf8.substr(0, length))) {
-            // Escaped even where JSON allows it raw (DEL, C1), so a line never drives a terminal.
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", *control);
-            out += escape;
-        } else {
-            out.append(utf8.substr(0, length));
-        }
-        utf8.remove_prefix(length);
-    }
-    out += '"';
-    return out;
+    return "\"" + escaped(utf8, EscapeStyle::Json) + "\"";
 }
 
 void JsonLine::addName(std::string_view name) {

@@ -1,26 +1,18 @@
 #include "KeyCommands.h"
 
+#include "Crypto/Console.h"
+#include "Files/Descriptor.h"
 #include "Key/KeyFile.h"
-#include "StandardOutput.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <iostream>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace corvix::cli {
 
 namespace {
-
-void complain(const std::string& path, const std::string& why) {
-    std::cerr << "corvix-cli: key file " << path << ": " << why << "\n";
-}
-
-std::string systemError(int errorNumber) {
-    return std::error_code(errorNumber, std::generic_category()).message();
-}
 
 void warnWhenShared(const std::string& path) {
     struct stat info {};
@@ -30,69 +22,47 @@ void warnWhenShared(const std::string& path) {
     }
 }
 
-// Closes the descriptor on every way out.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
-// The whole text, flushed to disk; the errno of the first failure, or 0.
-int writeAll(int fd, const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
-        if (count > 0) {
-            done += static_cast<std::size_t>(count);
-        } else if (count == 0 || errno != EINTR) {
-            return count == 0 ? EIO : errno;
-        }
-    }
-    return ::fsync(fd) == 0 ? 0 : errno;
-}
-
 } // namespace
 
-std::optional<KeyMaterial> KeyCommands::material(const Options& options) {
-    if (!options.keyFile) {
-        return KeyMaterial::builtIn();
+Outcome<KeyMaterial> KeyCommands::material(const std::string& keyFile) {
+    auto material = KeyFile::read(keyFile);
+    if (material) {
+        warnWhenShared(keyFile);
     }
-    const std::string& path = *options.keyFile;
-    KeyFile::Parsed parsed = KeyFile::read(path);
-    if (!parsed.material) {
-        complain(path, parsed.error);
-        return std::nullopt;
-    }
-    warnWhenShared(path);
-    return std::move(parsed.material);
+    return material;
 }
 
 void KeyCommands::print(const KeyMaterial& material, bool withFingerprint) {
-    StandardOutput::write(
+    Console::write(
         KeyFile::text(material) +
         (withFingerprint ? "key fingerprint: " + material.fingerprint() + "\n" : std::string()));
 }
 
-bool KeyCommands::generate(const std::string& path) {
+Outcome<> KeyCommands::generate(const std::string& path) {
     const auto material = KeyMaterial::generate();
     if (!material) {
-        complain(path, "the system's random source gave no key material");
-        return false;
+        return Error{material.error().code, path, material.error().reason};
     }
-    const Descriptor file{::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
-    if (file.fd < 0) {
-        complain(path, errno == EEXIST ? "exists already; keygen never replaces a key file"
-                                       : systemError(errno));
-        return false;
+    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!file.isOpen()) {
+        return errno == EEXIST ? Error{systemError(EEXIST), path,
+                                       "exists already; keygen never replaces a "
+                                       "key file"}
+                               : Error::system(errno, path, "cannot create");
     }
-    if (const int error = writeAll(file.fd, KeyFile::text(*material)); error != 0) {
+    const std::string text = KeyFile::text(*material);
+    std::error_code error = writeAll(file.get(), text.data(), text.size());
+    if (!error && ::fsync(file.get()) != 0) {
+        error = systemError(errno);
+    }
+    if (!error) {
+        error = file.close();
+    }
+    if (error) {
         ::unlink(path.c_str());
-        complain(path, systemError(error));
-        return false;
+        return Error::system(error, path, "cannot write");
     }
-    return true;
+    return {};
 }
 
 } // namespace corvix::cli

@@ -1,12 +1,13 @@
 #pragma once
 
-#include "Crypto/OpenFolder.h"
+#include "Files/OpenFolder.h"
 
+#include <corvix/Outcome.h>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <variant>
 
 namespace corvix::cli {
 
@@ -26,22 +27,18 @@ public:
     /// `relative` below `folder` as one path; an empty folder is the current one.
     [[nodiscard]] static std::string joined(const std::string& folder, const std::string& relative);
 
-    /// Whether `relative` names a place below the folder without leaving it.
-    [[nodiscard]] static bool isPlainRelative(const std::filesystem::path& relative);
-
-    /// The open folder that is to hold the output `relative`, made where missing; or the reason
-    /// it cannot be had.
-    [[nodiscard]] std::variant<OpenFolder, std::string> prepare(const std::string& relative) const;
+    /// The open folder that is to hold the output `relative`, made where missing.
+    [[nodiscard]] Outcome<OpenFolder> prepare(const std::string& relative) const;
 
 private:
     /// A shared root, opened by the first task that needs it; every copy sees it.
     struct Opened {
         std::once_flag once;
-        std::variant<OpenFolder, std::string> root;
+        std::optional<Outcome<OpenFolder>> root;
     };
 
-    /// The root, freshly opened (and made where missing); or the reason it cannot be had.
-    [[nodiscard]] std::variant<OpenFolder, std::string> openRoot() const;
+    /// The root, freshly opened (and made where missing).
+    [[nodiscard]] Outcome<OpenFolder> openRoot() const;
 
     std::string root_;
     std::shared_ptr<Opened> opened_;

@@ -1,9 +1,9 @@
 #include "ResultReporter.h"
 
+#include "Basics/Encodings.h"
+#include "Basics/TextEscape.h"
+#include "Crypto/Console.h"
 #include "JsonLine.h"
-#include "Key/Encodings.h"
-#include "SafeText.h"
-#include "StandardOutput.h"
 
 #include <cstdio>
 
@@ -18,9 +18,13 @@ void printErrorLine(const std::string& text) {
 
 void addName(JsonLine& json, std::string_view field, const std::optional<std::string>& name) {
     json.addOptional(field, name);
-    if (name && !utf8Text(utf8Bytes(*name))) {
+    if (name && !isUtf8(*name)) {
         json.add(std::string(field) + "_base64", base64Text(utf8Bytes(*name)));
     }
+}
+
+const char* statusName(const TaskResult& result) {
+    return !result ? "failed" : result->skipped ? "skipped" : "ok";
 }
 
 } // namespace
@@ -28,32 +32,27 @@ void addName(JsonLine& json, std::string_view field, const std::optional<std::st
 ResultReporter::ResultReporter(Style style, bool quiet) : style_(style), quiet_(quiet) {}
 
 void ResultReporter::report(const FileTask& task, const TaskResult& result) {
-    switch (result.status) {
-    case TaskResult::Status::Ok:
-        ++ok_;
-        break;
-    case TaskResult::Status::Failed:
+    if (!result) {
         ++failed_;
-        printErrorLine(SafeText::forTerminal("corvix-cli: " + task.input() + ": " + result.reason));
-        break;
-    case TaskResult::Status::Skipped:
+        printErrorLine(escaped("corvix-cli: " + task.input() + ": " +
+                                   result.error().messageAfter(task.input()),
+                               EscapeStyle::Terminal));
+    } else if (result->skipped) {
         ++skipped_;
-        break;
-    case TaskResult::Status::NotStarted:
-        ++notStarted_;
-        return;
+    } else {
+        ++ok_;
     }
     if (style_ == Style::Json) {
-        StandardOutput::write(jsonLine(task, result) + "\n");
-    } else if (!quiet_ && result.status != TaskResult::Status::Failed) {
-        StandardOutput::write(SafeText::forTerminal(line(task, result)) + "\n");
+        Console::write(jsonLine(task, result) + "\n");
+    } else if (!quiet_ && result) {
+        Console::write(escaped(line(task, result), EscapeStyle::Terminal) + "\n");
     }
 }
 
 std::string ResultReporter::line(const FileTask& task, const TaskResult& result) {
-    std::string text = std::string(result.statusName()) + " " + task.input();
-    if (result.status == TaskResult::Status::Skipped) {
-        return text + ": " + result.reason;
+    std::string text = std::string(statusName(result)) + " " + task.input();
+    if (result->skipped) {
+        return text + ": " + *result->skipped;
     }
     if (const auto output = task.output()) {
         text += " -> " + *output;
@@ -62,15 +61,16 @@ std::string ResultReporter::line(const FileTask& task, const TaskResult& result)
 }
 
 std::string ResultReporter::jsonLine(const FileTask& task, const TaskResult& result) {
-    const auto output = task.output();
     std::optional<std::string> error;
-    if (result.status != TaskResult::Status::Ok) {
-        error = result.reason;
+    if (!result) {
+        error = result.error().messageAfter(task.input());
+    } else if (result->skipped) {
+        error = result->skipped;
     }
     JsonLine json;
     addName(json, "input", task.input());
-    addName(json, "output", output);
-    json.add("status", result.statusName()).add("bytes", task.size()).addOptional("error", error);
+    addName(json, "output", task.output());
+    json.add("status", statusName(result)).add("bytes", task.size()).addOptional("error", error);
     return json.text();
 }
 
@@ -87,7 +87,7 @@ void ResultReporter::summarize() const {
     if (style_ == Style::Json) {
         printErrorLine(text);
     } else {
-        StandardOutput::write(text + "\n");
+        Console::write(text + "\n");
     }
 }
 

@@ -25,6 +25,8 @@ public:
     ResultReporter(Style style, bool quiet);
 
     void report(const FileTask& task, const TaskResult& result);
+    /// A file that a stopped run never started.
+    void notStarted() { ++notStarted_; }
     /// "N ok, N failed, N skipped" (not with -q).
     void summarize() const;
 

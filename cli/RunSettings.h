@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CommandLine.h"
-#include "Key/KeyMaterial.h"
 
+#include <corvix/KeyMaterial.h>
 #include <functional>
 #include <string>
 

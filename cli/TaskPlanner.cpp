@@ -1,6 +1,6 @@
 #include "TaskPlanner.h"
 
-#include "Crypto/AtomicFileWriter.h"
+#include "Files/AtomicFileWriter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,23 +27,30 @@ Action actionFor(Command command) {
     }
 }
 
-std::string systemMessage(int number) {
-    return std::error_code(number, std::generic_category()).message();
+TaskResult failed(int number, std::string path, std::string reason) {
+    return Error{std::error_code(number, std::generic_category()), std::move(path),
+                 std::move(reason)};
 }
 
-/// The output's file name, or why the input cannot have one.
-std::optional<std::string> outputName(Action action, const std::string& name, std::string& reason) {
+TaskResult skipped(std::string why) {
+    return Done{std::move(why)};
+}
+
+/// The output's file name for the input `path`.
+Outcome<std::string> outputName(Action action, const std::string& path) {
+    const std::string name = fs::path(path).filename().string();
     if (action == Action::Encrypt) {
         return name + kEncSuffix;
     }
+    const auto refused = [&](const std::string& reason) {
+        return Error{std::make_error_code(std::errc::invalid_argument), path, reason};
+    };
     if (!name.ends_with(kEncSuffix)) {
-        reason = "name does not end in .enc, so there is no name to give the output";
-        return std::nullopt;
+        return refused("name does not end in .enc, so there is no name to give the output");
     }
     const std::string stripped = name.substr(0, name.size() - kEncSuffix.size());
     if (stripped.empty() || stripped == "." || stripped == "..") {
-        reason = "name would decrypt to '" + stripped + "', which is no file name";
-        return std::nullopt;
+        return refused("name would decrypt to '" + stripped + "', which is no file name");
     }
     return stripped;
 }
@@ -69,12 +76,10 @@ void settleSharedOutputs(std::vector<FileTask>& tasks) {
         struct stat existing {};
         if (!isFirst) {
             task = FileTask(task.input(),
-                            TaskResult::failed("output " + *output + " is also the output of " +
-                                               earlier->second));
+                            failed(EEXIST, *output, "is also the output of " + earlier->second));
         } else if (::stat(output->c_str(), &existing) == 0 &&
                    inputs.contains({existing.st_dev, existing.st_ino})) {
-            task = FileTask(task.input(), TaskResult::failed("output " + *output +
-                                                             " is also an input of this run"));
+            task = FileTask(task.input(), failed(EEXIST, *output, "is also an input of this run"));
         }
     }
 }
@@ -105,28 +110,28 @@ void TaskPlanner::addArgument(const std::string& input, std::vector<FileTask>& t
     struct stat info {};
     // A link named on the command line is followed, as cp does; links met in a walk are not.
     if (::stat(input.c_str(), &info) != 0) {
-        tasks.emplace_back(input, TaskResult::failed(errno == ENOENT ? "no such file or folder"
-                                                                     : systemMessage(errno)));
+        tasks.emplace_back(input, errno == ENOENT ? failed(ENOENT, input, "no such file or folder")
+                                                  : Error::system(errno, input, {}));
         return;
     }
     if (S_ISDIR(info.st_mode)) {
         if (action_ != Action::Verify && !options_.recursive) {
-            tasks.emplace_back(input, TaskResult::failed("is a folder (-r walks it)"));
+            tasks.emplace_back(input, failed(EISDIR, input, "is a folder (-r walks it)"));
             return;
         }
-        std::error_code error;
-        auto top = std::make_shared<const OpenFolder>(OpenFolder::open(input, error));
-        if (error) {
+        auto opened = OpenFolder::open(input);
+        if (!opened) {
             tasks.emplace_back(input,
-                               TaskResult::failed("cannot read the folder: " + error.message()));
+                               Error::system(opened.error().code, input, "cannot read the folder"));
             return;
         }
+        const auto top = std::make_shared<const OpenFolder>(std::move(*opened));
         std::string relative;
         addTree(Walk{top, input, isOutputFolder(info)}, *top, relative, tasks);
         return;
     }
     if (!S_ISREG(info.st_mode)) {
-        tasks.emplace_back(input, TaskResult::failed("not a regular file"));
+        tasks.emplace_back(input, failed(ENOTSUP, input, "not a regular file"));
         return;
     }
     addFile(InputFile{input, nullptr, {}, info},
@@ -136,13 +141,14 @@ void TaskPlanner::addArgument(const std::string& input, std::vector<FileTask>& t
 
 void TaskPlanner::addTree(const Walk& walk, const OpenFolder& folder, std::string& relative,
                           std::vector<FileTask>& tasks) const {
-    std::error_code error;
-    std::vector<std::string> names = folder.names(error);
-    if (error) {
-        tasks.emplace_back(OutputFolder::joined(walk.shownTop, relative),
-                           TaskResult::failed("cannot read the folder: " + error.message()));
+    auto listed = folder.names();
+    if (!listed) {
+        const std::string shown = OutputFolder::joined(walk.shownTop, relative);
+        tasks.emplace_back(shown,
+                           Error::system(listed.error().code, shown, "cannot read the folder"));
         return;
     }
+    std::vector<std::string>& names = *listed;
     std::sort(names.begin(), names.end());
 
     const std::size_t folderLength = relative.size();
@@ -150,31 +156,35 @@ void TaskPlanner::addTree(const Walk& walk, const OpenFolder& folder, std::strin
     for (const std::string& name : names) {
         relative.resize(folderLength);
         relative += (folderLength == 0 ? "" : "/") + name;
-        struct stat info {};
-        if (!folder.status(name, info, false, error)) {
-            tasks.emplace_back(shown(), TaskResult::failed("cannot read: " + error.message()));
-        } else if (S_ISLNK(info.st_mode)) {
+        const auto status = folder.status(name, false);
+        if (!status) {
+            tasks.emplace_back(shown(), Error::system(status.error().code, shown(), "cannot read"));
+            continue;
+        }
+        const struct stat& info = *status;
+        if (S_ISLNK(info.st_mode)) {
             if (takesName(name, walk.inPlace)) {
-                tasks.emplace_back(shown(), TaskResult::skipped("symbolic link, not followed"));
+                tasks.emplace_back(shown(), skipped("symbolic link, not followed"));
             }
         } else if (S_ISDIR(info.st_mode)) {
             if (isOutputFolder(info)) {
                 continue;
             }
-            const OpenFolder inner = folder.openBeneath(name, false, error);
-            if (error) {
+            const auto inner = folder.openBeneath(name, false);
+            if (!inner) {
+                const std::error_code code = inner.error().code;
                 tasks.emplace_back(
-                    shown(),
-                    TaskResult::failed(error.value() == ELOOP
-                                           ? "became a symbolic link; it is not followed"
-                                           : "cannot read the folder: " + error.message()));
+                    shown(), code.value() == ELOOP
+                                 ? TaskResult(Error{code, shown(),
+                                                    "became a symbolic link; it is not followed"})
+                                 : Error::system(code, shown(), "cannot read the folder"));
                 continue;
             }
-            addTree(walk, inner, relative, tasks);
+            addTree(walk, *inner, relative, tasks);
         } else if (!takesName(name, walk.inPlace)) {
             continue;
         } else if (!S_ISREG(info.st_mode)) {
-            tasks.emplace_back(shown(), TaskResult::skipped("not a regular file"));
+            tasks.emplace_back(shown(), skipped("not a regular file"));
         } else {
             addFile(InputFile{shown(), walk.top, relative, info},
                     output_.value_or(OutputFolder({}, false)), relative.substr(0, folderLength),
@@ -190,10 +200,9 @@ void TaskPlanner::addFile(InputFile input, const OutputFolder& folder,
         tasks.emplace_back(std::move(input));
         return;
     }
-    std::string reason;
-    const auto name = outputName(action_, fs::path(input.shown).filename().string(), reason);
+    const auto name = outputName(action_, input.shown);
     if (!name) {
-        tasks.emplace_back(input.shown, TaskResult::failed(reason));
+        tasks.emplace_back(input.shown, name.error());
         return;
     }
     tasks.emplace_back(action_, std::move(input), folder,

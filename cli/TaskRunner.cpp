@@ -16,12 +16,17 @@ namespace corvix::cli {
 
 namespace {
 
-/// Finished results waiting to be reported in order.
+/// A task's turn, over: its result, or nothing when the run was stopped before it started.
+struct Turn {
+    std::optional<TaskResult> result;
+};
+
+/// Finished turns waiting to be reported in order.
 class ResultSlots {
 public:
     explicit ResultSlots(std::size_t count) : slots_(count) {}
 
-    void put(std::size_t index, TaskResult result) {
+    void put(std::size_t index, Turn result) {
         {
             const std::lock_guard lock(mutex_);
             slots_[index] = std::move(result);
@@ -31,10 +36,10 @@ public:
 
     /// The results from `first` on that are finished without a gap, waiting up to `patience`
     /// for the first of them.
-    std::vector<TaskResult> takeReady(std::size_t first, std::chrono::milliseconds patience) {
+    std::vector<Turn> takeReady(std::size_t first, std::chrono::milliseconds patience) {
         std::unique_lock lock(mutex_);
         ready_.wait_for(lock, patience, [&] { return slots_[first].has_value(); });
-        std::vector<TaskResult> taken;
+        std::vector<Turn> taken;
         for (std::size_t i = first; i < slots_.size() && slots_[i]; ++i) {
             taken.push_back(std::move(*slots_[i]));
             slots_[i].reset();
@@ -45,7 +50,7 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::vector<std::optional<TaskResult>> slots_;
+    std::vector<std::optional<Turn>> slots_;
 };
 
 } // namespace
@@ -61,7 +66,7 @@ void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
         for (std::size_t i = next++; i < tasks_.size(); i = next++) {
             const FileTask& task = tasks_[i];
             if (!task.isSettled() && settings_.shouldStop && settings_.shouldStop()) {
-                slots.put(i, TaskResult::notStarted());
+                slots.put(i, Turn{});
                 continue;
             }
             std::uint64_t counted = 0;
@@ -76,7 +81,7 @@ void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
                 bar->addBytes(task.size() > counted ? task.size() - counted : 0);
                 bar->addFile();
             }
-            slots.put(i, std::move(result));
+            slots.put(i, Turn{std::move(result)});
         }
     };
 
@@ -98,12 +103,17 @@ void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
         bar->draw(true);
     }
     for (std::size_t reported = 0; reported < tasks_.size();) {
-        std::vector<TaskResult> ready = slots.takeReady(reported, std::chrono::milliseconds(100));
+        std::vector<Turn> ready = slots.takeReady(reported, std::chrono::milliseconds(100));
         if (!ready.empty() && bar != nullptr) {
             bar->clear();
         }
-        for (TaskResult& result : ready) {
-            reporter.report(tasks_[reported++], result);
+        for (const Turn& turn : ready) {
+            if (turn.result) {
+                reporter.report(tasks_[reported], *turn.result);
+            } else {
+                reporter.notStarted();
+            }
+            ++reported;
         }
         if (bar != nullptr) {
             bar->draw(!ready.empty());

@@ -1,16 +1,17 @@
 // corvix-cli: encrypts, decrypts and checks files in the Corvix format from scripts and builds.
 
 #include "CommandLine.h"
-#include "Crypto/FileCipher.h"
-#include "Key/CorvixKey.h"
+#include "Crypto/Console.h"
+#include "Format/FileFormat.h"
 #include "KeyCommands.h"
 #include "ProgressBar.h"
 #include "ResultReporter.h"
-#include "StandardOutput.h"
 #include "StopSignal.h"
 #include "TaskPlanner.h"
 #include "TaskRunner.h"
 
+#include <corvix/CorvixKey.h>
+#include <corvix/Version.h>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -21,6 +22,7 @@
 namespace {
 
 using namespace corvix::cli;
+using corvix::Console;
 
 constexpr int kAllSucceeded = 0;
 constexpr int kSomeFailed = 1;
@@ -29,7 +31,7 @@ constexpr int kInterrupted = 130;
 
 // A failed write to standard output fails the whole run, with the reason.
 int outputChecked(int code) {
-    if (const std::error_code error = StandardOutput::error()) {
+    if (const std::error_code error = Console::error()) {
         std::cerr << "corvix-cli: cannot write to standard output: " << error.message() << "\n";
         return code == kInterrupted ? code : kSomeFailed;
     }
@@ -40,12 +42,10 @@ int runTasks(const Options& options, corvix::KeyMaterial material) {
     StopSignal::install();
     const std::vector<FileTask> tasks = TaskPlanner(options).plan();
 
-    RunSettings settings;
-    settings.material = std::move(material);
-    settings.headerText = corvix::FileCipher::kHeaderText;
-    settings.existingOutput = options.existingOutput;
     // A reader that went away (`| head -1`) stops the run as Ctrl-C does.
-    settings.shouldStop = [] { return StopSignal::requested() || StandardOutput::closed(); };
+    const RunSettings settings{std::move(material), std::string(corvix::FileFormat::kHeaderText),
+                               options.existingOutput,
+                               [] { return StopSignal::requested() || Console::closed(); }};
 
     ResultReporter reporter(
         options.json ? ResultReporter::Style::Json : ResultReporter::Style::Lines, options.quiet);
@@ -72,29 +72,34 @@ int run(int argc, char** argv) {
         return kBadUsage;
     }
     const Options& options = *parsed.options;
+    if (options.command == Command::Help) {
+        Console::write(CommandLine::usage());
+        return outputChecked(kAllSucceeded);
+    }
+    if (options.command == Command::Keygen) {
+        const corvix::Outcome<> generated = KeyCommands::generate(*options.keyFile);
+        if (!generated) {
+            std::cerr << "corvix-cli: key file " << generated.error().message() << "\n";
+        }
+        return generated ? kAllSucceeded : kSomeFailed;
+    }
     // The built-in key is the SHA-256 of the built-in key string: a digest that fails leaves
-    // no key. A key file brings its own.
-    if (options.command != Command::Help && !options.keyFile &&
-        corvix::CorvixKey::aesKey().empty()) {
+    // no key. A key file brings its own; --version always shows the built-in key's fingerprint.
+    const bool fromKeyFile = options.keyFile && options.command != Command::Version;
+    auto material =
+        fromKeyFile ? KeyCommands::material(*options.keyFile) : corvix::CorvixKey::material();
+    if (!material) {
+        if (fromKeyFile) {
+            std::cerr << "corvix-cli: key file " << material.error().message() << "\n";
+            return kBadUsage;
+        }
         std::cerr << "corvix-cli: the key cannot be derived: OpenSSL's SHA-256 failed\n";
         return kSomeFailed;
     }
-    switch (options.command) {
-    case Command::Help:
-        StandardOutput::write(CommandLine::usage());
+    if (options.command == Command::Version) {
+        Console::write(std::string("corvix-cli ") + CORVIX_VERSION + "\n" +
+                       "key fingerprint: " + material->fingerprint() + "\n");
         return outputChecked(kAllSucceeded);
-    case Command::Version:
-        StandardOutput::write(std::string("corvix-cli ") + CORVIX_VERSION + "\n" +
-                              "key fingerprint: " + corvix::CorvixKey::fingerprint() + "\n");
-        return outputChecked(kAllSucceeded);
-    case Command::Keygen:
-        return KeyCommands::generate(*options.keyFile) ? kAllSucceeded : kSomeFailed;
-    default:
-        break;
-    }
-    auto material = KeyCommands::material(options);
-    if (!material) {
-        return kBadUsage;
     }
     if (options.command == Command::Cat) {
         return CatCommand::run(options.cat, *material);

@@ -1,7 +1,7 @@
 # `cmake --install` puts what another CMake project needs to read Corvix files in place:
 #   bin/corvix-cli
 #   lib/                      libcorvix_core.a, libcorvix_runtime.a
-#   include/corvix/{Crypto,Key}/*.h
+#   include/corvix/*.h        the public API, flat: #include <corvix/CorvixUtils.h>
 #   lib/cmake/Corvix/         the package: find_package(Corvix) gives Corvix::core and
 #                             Corvix::runtime (components "core" and "runtime"), Corvix::cli
 #                             and corvix_encrypt_assets() (CorvixAssets.cmake, with
@@ -29,14 +29,13 @@ install(TARGETS ${CORVIX_INSTALLED_TARGETS} EXPORT CorvixTargets
     LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Corvix_Development
     RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Corvix_Development
 )
-# The targets' install interface names include/corvix; the folders keep their relative includes.
-set(CORVIX_HEADER_EXCLUDE)
-if(NOT CORVIX_WITH_RUNTIME)
-    set(CORVIX_HEADER_EXCLUDE PATTERN "CorvixUtils.h" EXCLUDE PATTERN "EncryptedFileDevice.h" EXCLUDE)
+# Only the public API; the headers of the layers below it stay in the source tree.
+set(CORVIX_INSTALLED_HEADERS ${CORVIX_PUBLIC_HEADERS})
+if(CORVIX_WITH_RUNTIME)
+    list(APPEND CORVIX_INSTALLED_HEADERS ${CORVIX_RUNTIME_HEADERS})
 endif()
-install(DIRECTORY "${PROJECT_SOURCE_DIR}/Classes/Crypto" "${PROJECT_SOURCE_DIR}/Classes/Key"
-    DESTINATION include/corvix COMPONENT Corvix_Development
-    FILES_MATCHING PATTERN "*.h" ${CORVIX_HEADER_EXCLUDE}
+install(FILES ${CORVIX_INSTALLED_HEADERS} DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/corvix"
+    COMPONENT Corvix_Development
 )
 install(EXPORT CorvixTargets NAMESPACE Corvix:: DESTINATION "${CORVIX_INSTALL_CMAKEDIR}"
     COMPONENT Corvix_Development

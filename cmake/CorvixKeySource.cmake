@@ -51,8 +51,9 @@ corvix::KeyMaterial corvixAppKey() {
     for (std::size_t i = 0; i < joined.size(); ++i) {
         joined[i] = static_cast<std::uint8_t>(kRandomShares[i] ^ kMaskedShares[i]);
     }
-    return {corvix::Bytes(joined.begin(), joined.begin() + kKeySize),
-            corvix::Bytes(joined.begin() + kKeySize, joined.end())};
+    // A key file holds a 32-byte key and a 16-byte IV, which the material always takes.
+    return *corvix::KeyMaterial::from(corvix::Bytes(joined.begin(), joined.begin() + kKeySize),
+                                      corvix::Bytes(joined.begin() + kKeySize, joined.end()));
 }
 ")
 file(CHMOD "${OUTPUT}" PERMISSIONS OWNER_READ OWNER_WRITE)

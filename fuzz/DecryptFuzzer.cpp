@@ -4,13 +4,15 @@
 // readers (decryptFileToBytes; decryptFile runs the same reading into a file) must agree with a
 // plain reading of the format: skip past the first 0x0D, decrypt each 1048592-byte piece alone.
 
-#include "Crypto/FileCipher.h"
+#include "Format/FileCipher.h"
 #include "Fuzz.h"
+
+#include <corvix/CorvixKey.h>
 
 using namespace corvix;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const KeyMaterial material = KeyMaterial::builtIn();
+    static const KeyMaterial material = *CorvixKey::material();
     const unsigned last = size == 0 ? 0 : data[size - 1];
     Bytes file(data, data + size);
     for (std::size_t i = 1;

@@ -4,8 +4,8 @@
 // exactly whole groups of four alphabet characters with at most two final '=', gives the right
 // length and encodes back.
 
+#include "Basics/Encodings.h"
 #include "Fuzz.h"
-#include "Key/Encodings.h"
 
 #include <algorithm>
 #include <cctype>

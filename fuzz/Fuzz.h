@@ -1,9 +1,8 @@
 #pragma once
 
-#include "Crypto/AESUtils.h"
-#include "Key/KeyMaterial.h"
-
 #include <algorithm>
+#include <corvix/AESUtils.h>
+#include <corvix/CorvixKey.h>
 #include <cstdlib>
 #include <fstream>
 #include <string>

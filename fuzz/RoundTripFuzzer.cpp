@@ -3,12 +3,12 @@
 // pieces), gives each chunk encrypted on its own by the one-shot operation, one after another,
 // and decrypts them back, as the one-shot operations do.
 
-#include "Crypto/AESUtils.h"
-#include "Crypto/ByteArrayOutputStream.h"
-#include "Crypto/ChunkPipeline.h"
-#include "Crypto/FileInputStream.h"
+#include "Files/FileInputStream.h"
+#include "Files/Streams.h"
+#include "Format/ChunkPipeline.h"
 #include "Fuzz.h"
 
+#include <corvix/AESUtils.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
 using namespace corvix;
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ByteArrayOutputStream sink(output);
             const ChunkPipeline pipeline(encrypting ? Encrypt : Decrypt, material,
                                          encrypting ? chunk : 16 * (chunk / 16 + 1), *backend);
-            require(stream.open() && pipeline.run(stream, input.size(), sink, {}).succeeded() &&
+            require(stream.open() && pipeline.run(stream, input.size(), sink, {}).ok() &&
                     output == (encrypting ? sealed : plain));
         }
     }

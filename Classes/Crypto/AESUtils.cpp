@@ -1,14 +1,12 @@
-#include "AESUtils.h"
-
-#include "../Key/Console.h"
-#include "../Key/Encodings.h"
-#include "ChunkCipher.h"
-#include "FileCipher.h"
+#include "Basics/Encodings.h"
+#include "Cipher/ChunkCipher.h"
+#include "Crypto/Console.h"
+#include "Format/FileCipher.h"
 
 #include <cerrno>
+#include <corvix/AESUtils.h>
 #include <cstdio>
 #include <sys/stat.h>
-#include <system_error>
 
 namespace corvix {
 
@@ -16,13 +14,13 @@ namespace {
 
 std::optional<Bytes> runCipher(ChunkCipher::Direction direction, const Bytes& data,
                                std::int64_t length, const Bytes& key, const Bytes& iv) {
-    if (length < 0 || static_cast<std::uint64_t>(length) > data.size() ||
-        !ChunkCipher::acceptsKeyMaterial(key, iv)) {
+    const auto material = KeyMaterial::from(key, iv);
+    if (length < 0 || static_cast<std::uint64_t>(length) > data.size() || !material) {
         return std::nullopt;
     }
     const auto count = static_cast<std::size_t>(length);
     Bytes output(count + ChunkCipher::kBlockSize);
-    ChunkCipher cipher(direction, key, iv);
+    ChunkCipher cipher(direction, *material);
     const auto produced = cipher.run(data.data(), count, output.data());
     if (!produced) {
         return std::nullopt;
@@ -32,30 +30,32 @@ std::optional<Bytes> runCipher(ChunkCipher::Direction direction, const Bytes& da
 }
 
 void printSystemError(const std::string& path, int errorNumber) {
-    printLine(path + ": " + std::error_code(errorNumber, std::generic_category()).message());
+    Console::printLine(Error::system(errorNumber, path, {}).message());
 }
 
-void report(const RunOutcome& outcome, const AESUtils::CompleteCallback& onComplete,
+void report(const Outcome<>& outcome, const AESUtils::CompleteCallback& onComplete,
             const AESUtils::FailureCallback& onFailure) {
-    if (outcome.succeeded()) {
+    if (outcome) {
         if (onComplete) {
             onComplete();
         }
     } else if (onFailure) {
-        onFailure(outcome.status == RunOutcome::Status::Cancelled);
+        onFailure(outcome.error().code == Errc::cancelled);
     }
 }
 
 // The file operations' first step: a source whose size cannot be taken (its error line has been
-// printed) fails the run before anything is opened.
-bool sourceIsSized(const std::string& path, const AESUtils::FailureCallback& onFailure) {
-    if (AESUtils::fileSize(path)) {
-        return true;
+// printed) fails the run before anything is opened; so does key material of the wrong size.
+std::optional<KeyMaterial> startable(const std::string& path, const Bytes& key, const Bytes& iv,
+                                     const AESUtils::FailureCallback& onFailure) {
+    auto material = KeyMaterial::from(key, iv);
+    if (AESUtils::fileSize(path) && material) {
+        return std::move(*material);
     }
     if (onFailure) {
         onFailure(false);
     }
-    return false;
+    return std::nullopt;
 }
 
 } // namespace
@@ -99,51 +99,52 @@ void AESUtils::encryptFile(const std::string& srcPath, const std::string& dstPat
                            std::string_view header, const Bytes& key, const Bytes& iv,
                            const ProgressCallback& onProgress, const CompleteCallback& onComplete,
                            const FailureCallback& onFailure, const CancelQuery& shouldCancel) {
-    encryptFile(srcPath, dstPath, header, KeyMaterial{key, iv}, onProgress, onComplete, onFailure,
-                shouldCancel);
+    if (const auto material = startable(srcPath, key, iv, onFailure)) {
+        report(FileCipher::encrypt(srcPath, dstPath, header, *material, {onProgress, shouldCancel}),
+               onComplete, onFailure);
+    }
 }
 
 void AESUtils::encryptFile(const std::string& srcPath, const std::string& dstPath,
                            std::string_view header, const KeyMaterial& material,
                            const ProgressCallback& onProgress, const CompleteCallback& onComplete,
                            const FailureCallback& onFailure, const CancelQuery& shouldCancel) {
-    if (!sourceIsSized(srcPath, onFailure)) {
-        return;
-    }
-    report(FileCipher::encrypt(srcPath, dstPath, header, material, {onProgress, shouldCancel}),
-           onComplete, onFailure);
+    encryptFile(srcPath, dstPath, header, material.key(), material.iv(), onProgress, onComplete,
+                onFailure, shouldCancel);
 }
 
 void AESUtils::decryptFile(const std::string& srcPath, const std::string& dstPath, const Bytes& key,
                            const Bytes& iv, const ProgressCallback& onProgress,
                            const CompleteCallback& onComplete, const FailureCallback& onFailure,
                            const CancelQuery& shouldCancel) {
-    decryptFile(srcPath, dstPath, KeyMaterial{key, iv}, onProgress, onComplete, onFailure,
-                shouldCancel);
+    if (const auto material = startable(srcPath, key, iv, onFailure)) {
+        report(FileCipher::decrypt(srcPath, dstPath, *material, std::nullopt,
+                                   {onProgress, shouldCancel}),
+               onComplete, onFailure);
+    }
 }
 
 void AESUtils::decryptFile(const std::string& srcPath, const std::string& dstPath,
                            const KeyMaterial& material, const ProgressCallback& onProgress,
                            const CompleteCallback& onComplete, const FailureCallback& onFailure,
                            const CancelQuery& shouldCancel) {
-    if (!sourceIsSized(srcPath, onFailure)) {
-        return;
-    }
-    report(FileCipher::decrypt(srcPath, dstPath, material, {onProgress, shouldCancel}), onComplete,
-           onFailure);
+    decryptFile(srcPath, dstPath, material.key(), material.iv(), onProgress, onComplete, onFailure,
+                shouldCancel);
 }
 
 std::optional<Bytes> AESUtils::decryptFileToBytes(const std::string& path, const Bytes& key,
                                                   const Bytes& iv) {
-    return decryptFileToBytes(path, KeyMaterial{key, iv});
+    const auto material = KeyMaterial::from(key, iv);
+    if (!fileSize(path) || !material) {
+        return std::nullopt;
+    }
+    auto plain = FileCipher::decryptToBytes(path, *material);
+    return plain ? std::optional<Bytes>(std::move(*plain)) : std::nullopt;
 }
 
 std::optional<Bytes> AESUtils::decryptFileToBytes(const std::string& path,
                                                   const KeyMaterial& material) {
-    if (!fileSize(path)) {
-        return std::nullopt;
-    }
-    return FileCipher::decryptToBytes(path, material);
+    return decryptFileToBytes(path, material.key(), material.iv());
 }
 
 } // namespace corvix

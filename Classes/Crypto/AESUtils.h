@@ -1,8 +1,7 @@
 #pragma once
 
-#include "../Key/Bytes.h"
-#include "../Key/KeyMaterial.h"
-
+#include <corvix/Bytes.h>
+#include <corvix/KeyMaterial.h>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -50,7 +49,7 @@ public:
                             const CompleteCallback& onComplete = {},
                             const FailureCallback& onFailure = {},
                             const CancelQuery& shouldCancel = {});
-    /// The same with key material of the app's own (or KeyMaterial::builtIn()).
+    /// The same with key material of the app's own (or CorvixKey::material()).
     static void encryptFile(const std::string& srcPath, const std::string& dstPath,
                             std::string_view header, const KeyMaterial& material,
                             const ProgressCallback& onProgress = {},
@@ -58,7 +57,8 @@ public:
                             const FailureCallback& onFailure = {},
                             const CancelQuery& shouldCancel = {});
 
-    /// Decrypts an encrypted file into `dstPath`, with the same callbacks and guarantees.
+    /// Decrypts an encrypted file into `dstPath`, with the same callbacks and guarantees. The
+    /// header line is taken unread.
     static void decryptFile(const std::string& srcPath, const std::string& dstPath,
                             const Bytes& key, const Bytes& iv,
                             const ProgressCallback& onProgress = {},
@@ -72,7 +72,7 @@ public:
                             const CancelQuery& shouldCancel = {});
 
     /// The whole plaintext of an encrypted file, or nothing when it cannot be read or any part
-    /// of it does not decrypt.
+    /// of it does not decrypt; never a part of it.
     [[nodiscard]] static std::optional<Bytes> decryptFileToBytes(const std::string& path,
                                                                  const Bytes& key, const Bytes& iv);
     [[nodiscard]] static std::optional<Bytes> decryptFileToBytes(const std::string& path,

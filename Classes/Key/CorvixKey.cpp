@@ -1,9 +1,9 @@
-#include "CorvixKey.h"
+#include "Basics/Encodings.h"
 
-#include "Encodings.h"
-#include "KeyMaterial.h"
-
+#include <algorithm>
 #include <array>
+#include <corvix/CorvixKey.h>
+#include <string_view>
 
 namespace corvix {
 
@@ -12,43 +12,13 @@ namespace {
 // The key string is never stored as one text: it is put together from single characters on
 // every call. These choices are fixed forever; changing one makes every existing file unreadable.
 std::string digitPiece(int index) {
-    switch (index) {
-    case 0:
-        return "7";
-    case 1:
-        return "2";
-    case 2:
-        return "9";
-    case 3:
-        return "4";
-    case 4:
-        return "1";
-    case 5:
-        return "8";
-    default:
-        return "3";
-    }
+    constexpr std::string_view kDigits = "7294183";
+    return std::string(1, kDigits[static_cast<std::size_t>(std::min(index, 6))]);
 }
 
 std::string letterPiece(int index) {
-    switch (index) {
-    case 0:
-        return "k";
-    case 1:
-        return "m";
-    case 2:
-        return "q";
-    case 3:
-        return "x";
-    case 4:
-        return "v";
-    case 5:
-        return "b";
-    case 6:
-        return "n";
-    default:
-        return "r";
-    }
+    constexpr std::string_view kLetters = "kmqxvbnr";
+    return std::string(1, kLetters[static_cast<std::size_t>(std::min(index, 7))]);
 }
 
 } // namespace
@@ -95,8 +65,8 @@ Bytes CorvixKey::ivBytes() {
     return utf8Bytes(ivText());
 }
 
-std::string CorvixKey::fingerprint() {
-    return KeyMaterial::builtIn().fingerprint();
+Outcome<KeyMaterial> CorvixKey::material() {
+    return KeyMaterial::from(aesKey(), ivBytes());
 }
 
 } // namespace corvix

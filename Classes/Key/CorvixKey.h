@@ -1,7 +1,8 @@
 #pragma once
 
-#include "Bytes.h"
-
+#include <corvix/Bytes.h>
+#include <corvix/KeyMaterial.h>
+#include <corvix/Outcome.h>
 #include <string>
 
 namespace corvix {
@@ -21,9 +22,9 @@ public:
     [[nodiscard]] static std::string ivText();
     /// The IV text's 16 UTF-8 bytes.
     [[nodiscard]] static Bytes ivBytes();
-    /// The first 16 hexadecimal digits of SHA-256 over the AES key: lets two builds check that
-    /// they share the key material without showing it.
-    [[nodiscard]] static std::string fingerprint();
+    /// aesKey() and ivBytes() as key material, the material built into every Corvix program.
+    /// Fails only when OpenSSL gives no SHA-256 (then there is no key, rather than one of zeros).
+    [[nodiscard]] static Outcome<KeyMaterial> material();
 };
 
 } // namespace corvix

@@ -1,15 +1,15 @@
-#include "CorvixUtils.h"
-
-#include "../Crypto/AESUtils.h"
-#include "CorvixKey.h"
-#include "Encodings.h"
-#include "EncryptedFileDevice.h"
+#include "Basics/Encodings.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
 #include <algorithm>
 #include <atomic>
+#include <corvix/AESUtils.h>
+#include <corvix/CorvixKey.h>
+#include <corvix/CorvixUtils.h>
+#include <corvix/EncryptedFileDevice.h>
+#include <corvix/EncryptedFileReader.h>
 #include <cstdint>
 #include <filesystem>
 #include <new>
@@ -29,17 +29,15 @@ namespace {
 std::atomic<bool> keyDerived{false};
 std::atomic<bool> ivDerived{false};
 
-struct BuiltInKeyMaterial {
-    const Bytes& key;
-    const Bytes& iv;
-};
-
-// The key first, then the IV, in that order on every path (argument evaluation order would
-// leave it open).
-BuiltInKeyMaterial keyMaterial() {
-    const Bytes& key = CorvixUtils::key();
-    const Bytes& iv = CorvixUtils::iv();
-    return {key, iv};
+// key() first, then iv(), in that order on every path; nothing only when OpenSSL gives no
+// SHA-256, so there is no key.
+const std::optional<KeyMaterial>& builtIn() {
+    static const std::optional<KeyMaterial> material = [] {
+        const Bytes& key = CorvixUtils::key();
+        auto made = KeyMaterial::from(key, CorvixUtils::iv());
+        return made ? std::optional<KeyMaterial>(std::move(*made)) : std::nullopt;
+    }();
+    return material;
 }
 
 fs::path executableDirectory() {
@@ -78,7 +76,7 @@ std::optional<std::string> readText(const std::string& path, const KeyMaterial& 
         return std::nullopt;
     }
     EncryptedFileReader reader(path, material, std::nullopt);
-    if (!reader.open().succeeded()) {
+    if (!reader.open()) {
         return std::nullopt;
     }
     std::string text;
@@ -122,7 +120,7 @@ const Bytes& CorvixUtils::key() {
 const Bytes& CorvixUtils::iv() {
     static const Bytes value = [] {
         ivDerived.store(true);
-        return utf8Bytes(CorvixKey::ivText());
+        return CorvixKey::ivBytes();
     }();
     return value;
 }
@@ -132,17 +130,11 @@ bool CorvixUtils::isKeyMaterialLoaded() {
 }
 
 std::optional<std::string> CorvixUtils::decryptFileText(const std::string& path) {
-    const auto [key, iv] = keyMaterial();
-    return readText(path, KeyMaterial{key, iv});
+    return builtIn() ? readText(path, *builtIn()) : std::nullopt;
 }
 
 std::optional<QImage> CorvixUtils::decryptFileImage(const std::string& path) {
-    const auto [key, iv] = keyMaterial();
-    return readImage(path, KeyMaterial{key, iv});
-}
-
-std::optional<QImage> CorvixUtils::decryptFileToImage(const std::string& path) {
-    return decryptFileImage(path);
+    return builtIn() ? readImage(path, *builtIn()) : std::nullopt;
 }
 
 std::optional<std::string> CorvixUtils::decryptResourceText(std::string_view name) {
@@ -162,13 +154,11 @@ std::optional<QImage> CorvixUtils::decryptResourceImage(std::string_view name) {
 }
 
 std::optional<std::string> CorvixUtils::decryptText(std::string_view base64) {
-    const auto [key, iv] = keyMaterial();
-    return AESUtils::decryptString(base64, key, iv);
+    return builtIn() ? decryptText(base64, *builtIn()) : std::nullopt;
 }
 
 std::optional<std::string> CorvixUtils::encryptText(std::string_view text) {
-    const auto [key, iv] = keyMaterial();
-    return encryptText(text, KeyMaterial{key, iv});
+    return builtIn() ? encryptText(text, *builtIn()) : std::nullopt;
 }
 
 std::string CorvixUtils::resourceDirectory() {
@@ -238,7 +228,7 @@ std::optional<QImage> CorvixUtils::decryptResourceImage(std::string_view name,
 
 std::optional<std::string> CorvixUtils::decryptText(std::string_view base64,
                                                     const KeyMaterial& material) {
-    return AESUtils::decryptString(base64, material.key, material.iv);
+    return AESUtils::decryptString(base64, material.key(), material.iv());
 }
 
 std::optional<std::string> CorvixUtils::encryptText(std::string_view text,
@@ -248,7 +238,7 @@ std::optional<std::string> CorvixUtils::encryptText(std::string_view text,
         return std::nullopt;
     }
     const auto sealed = AESUtils::encryptBytes(plain, static_cast<std::int64_t>(plain.size()),
-                                               material.key, material.iv);
+                                               material.key(), material.iv());
     if (!sealed) {
         return std::nullopt;
     }

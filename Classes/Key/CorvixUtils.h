@@ -1,9 +1,8 @@
 #pragma once
 
-#include "Bytes.h"
-#include "KeyMaterial.h"
-
 #include <QImage>
+#include <corvix/Bytes.h>
+#include <corvix/KeyMaterial.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,8 +33,6 @@ public:
     [[nodiscard]] static std::optional<std::string> decryptFileText(const std::string& path);
     /// The picture in an encrypted file, in any format Qt reads (PNG and JPEG among them).
     [[nodiscard]] static std::optional<QImage> decryptFileImage(const std::string& path);
-    /// The same as decryptFileImage, named after decryptFileToBytes.
-    [[nodiscard]] static std::optional<QImage> decryptFileToImage(const std::string& path);
 
     /// decryptFileText of the resource `name` (see resourcePath()).
     [[nodiscard]] static std::optional<std::string> decryptResourceText(std::string_view name);

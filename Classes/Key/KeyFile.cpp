@@ -1,11 +1,10 @@
-#include "KeyFile.h"
+#include "Key/KeyFile.h"
 
-#include "../Crypto/FileInputStream.h"
-#include "Encodings.h"
+#include "Basics/Encodings.h"
+#include "Files/FileInputStream.h"
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <vector>
 
 namespace corvix {
@@ -20,8 +19,8 @@ struct LineForm {
 
 constexpr std::array<LineForm, 2> kLines = {{{"key:", 64, "the key"}, {"iv:", 32, "the IV"}}};
 
-KeyFile::Parsed failed(std::string error) {
-    return {std::nullopt, std::move(error)};
+Error failed(std::string reason) {
+    return Error::of(Errc::badKeyMaterial, {}, std::move(reason));
 }
 
 std::vector<std::string_view> linesOf(std::string_view text) {
@@ -39,8 +38,8 @@ std::vector<std::string_view> linesOf(std::string_view text) {
     }
 }
 
-// The reason line `number` does not have the form `form`, or an empty text when it has.
-std::string lineError(std::string_view line, std::size_t number, const LineForm& form) {
+// Whether line `number` has the form `form`.
+Outcome<> checkLine(std::string_view line, std::size_t number, const LineForm& form) {
     // Built by appending: GCC 12 misreads `"literal" + std::string` at -O3 (-Wrestrict).
     std::string where = "line ";
     where.append(std::to_string(number)).append(": ");
@@ -50,28 +49,29 @@ std::string lineError(std::string_view line, std::size_t number, const LineForm&
         .append(std::to_string(form.digits))
         .append(" hex digits");
     if (!line.starts_with(form.name)) {
-        return where + "expected " + shape;
+        return failed(where + "expected " + shape);
     }
     const std::string_view digits = line.substr(form.name.size());
     const auto notHex = std::find_if(digits.begin(), digits.end(), [](char c) {
-        return std::isxdigit(static_cast<unsigned char>(c)) == 0;
+        return hexDigitValue(static_cast<unsigned char>(c)) < 0;
     });
     if (notHex != digits.end()) {
         const auto column =
             form.name.size() + 1 + static_cast<std::size_t>(notHex - digits.begin());
-        return where + std::string(form.holds) +
-               " has a character that is not a hex digit (column " + std::to_string(column) + ")";
+        return failed(where + std::string(form.holds) +
+                      " has a character that is not a hex digit (column " + std::to_string(column) +
+                      ")");
     }
     if (digits.size() != form.digits) {
-        return where + std::string(form.holds) + " has " + std::to_string(digits.size()) +
-               " hex digits, not " + std::to_string(form.digits);
+        return failed(where + std::string(form.holds) + " has " + std::to_string(digits.size()) +
+                      " hex digits, not " + std::to_string(form.digits));
     }
     return {};
 }
 
 } // namespace
 
-KeyFile::Parsed KeyFile::parse(std::string_view text) {
+Outcome<KeyMaterial> KeyFile::parse(std::string_view text) {
     if (text.empty()) {
         return failed("the file is empty");
     }
@@ -82,8 +82,8 @@ KeyFile::Parsed KeyFile::parse(std::string_view text) {
             return failed("line " + std::to_string(i + 1) + " is missing: expected \"" +
                           std::string(kLines[i].name) + "\"");
         }
-        if (std::string error = lineError(lines[i], i + 1, kLines[i]); !error.empty()) {
-            return failed(std::move(error));
+        if (Outcome<> checked = checkLine(lines[i], i + 1, kLines[i]); !checked) {
+            return checked.error();
         }
         values[i] = bytesFromHex(lines[i].substr(kLines[i].name.size()));
     }
@@ -91,28 +91,33 @@ KeyFile::Parsed KeyFile::parse(std::string_view text) {
         return failed("line " + std::to_string(kLines.size() + 1) +
                       ": a key file holds two lines, \"key:\" and \"iv:\", and nothing else");
     }
-    return {KeyMaterial{std::move(values[0]), std::move(values[1])}, {}};
+    return KeyMaterial::from(std::move(values[0]), std::move(values[1]));
 }
 
-KeyFile::Parsed KeyFile::read(const std::string& path) {
+Outcome<KeyMaterial> KeyFile::read(const std::string& path) {
     FileInputStream input(path);
-    if (!input.open()) {
-        return failed(input.error().message());
+    if (Outcome<> opened = input.open(); !opened) {
+        return Error{opened.error().code, path, input.error().message()};
     }
     std::string text(kLargestFile + 1, '\0');
     text.resize(readFully(input, reinterpret_cast<std::uint8_t*>(text.data()), text.size()));
     if (input.error()) {
-        return failed(input.error().message());
+        return Error{input.error(), path, input.error().message()};
     }
     if (text.size() > kLargestFile) {
-        return failed("larger than " + std::to_string(kLargestFile) + " bytes: not a key file");
+        return Error::of(Errc::badKeyMaterial, path,
+                         "larger than " + std::to_string(kLargestFile) + " bytes: not a key file");
     }
-    return parse(text);
+    auto material = parse(text);
+    if (!material) {
+        return Error{material.error().code, path, material.error().reason};
+    }
+    return material;
 }
 
 std::string KeyFile::text(const KeyMaterial& material) {
-    return std::string(kLines[0].name) + hexText(material.key) + "\n" +
-           std::string(kLines[1].name) + hexText(material.iv) + "\n";
+    return std::string(kLines[0].name) + hexText(material.key()) + "\n" +
+           std::string(kLines[1].name) + hexText(material.iv()) + "\n";
 }
 
 } // namespace corvix

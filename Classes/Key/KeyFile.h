@@ -1,8 +1,7 @@
 #pragma once
 
-#include "KeyMaterial.h"
-
-#include <optional>
+#include <corvix/KeyMaterial.h>
+#include <corvix/Outcome.h>
 #include <string>
 #include <string_view>
 
@@ -22,16 +21,11 @@ public:
     /// Files larger than this are refused unread: a key file is about a hundred bytes.
     static constexpr std::size_t kLargestFile = 4096;
 
-    struct Parsed {
-        std::optional<KeyMaterial> material;
-        /// The first thing wrong with the text, empty when there is none.
-        std::string error;
-    };
-
-    [[nodiscard]] static Parsed parse(std::string_view text);
+    /// The material in `text`, or the first thing wrong with it (Errc::badKeyMaterial).
+    [[nodiscard]] static Outcome<KeyMaterial> parse(std::string_view text);
     /// parse() of the file at `path`; also says why a file cannot be read or is no key file
     /// (a folder, a pipe, too large).
-    [[nodiscard]] static Parsed read(const std::string& path);
+    [[nodiscard]] static Outcome<KeyMaterial> read(const std::string& path);
     /// The text form of `material`.
     [[nodiscard]] static std::string text(const KeyMaterial& material);
 };

@@ -12,12 +12,12 @@
 // Then what a table cannot hold: every control character in --json names, standard output
 // that fails, the key fingerprint against openssl, and the flush before a replacing rename.
 
-#include "Crypto/FileCipher.h"
-#include "Key/Encodings.h"
-#include "Key/KeyMaterial.h"
+#include "Basics/Encodings.h"
+#include "Format/FileCipher.h"
 #include "TestKit.h"
 
 #include <algorithm>
+#include <corvix/CorvixKey.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -63,10 +63,12 @@ std::string held(const fs::path& path) {
     if (fs::is_fifo(fs::symlink_status(path))) {
         return "fifo:";
     }
-    const auto plain = path.extension() == ".enc"
-                           ? FileCipher::decryptToBytes(path, KeyMaterial::builtIn())
-                           : std::nullopt;
-    return asText(plain ? *plain : readBytes(path));
+    if (path.extension() == ".enc") {
+        if (const auto plain = FileCipher::decryptToBytes(path, *CorvixKey::material())) {
+            return asText(*plain);
+        }
+    }
+    return asText(readBytes(path));
 }
 
 std::vector<json> scenarios() {
@@ -172,7 +174,7 @@ TEST(CliStdout, AFailedWriteIsAnErrorAndAClosedPipeStopsTheRun) {
     EXPECT_EQ(piped.code, 1) << piped.err; // not 141: no death by SIGPIPE
     EXPECT_NE(piped.err.find("not started"), std::string::npos) << piped.err;
     for (const auto& entry : fs::directory_iterator(scratch / "piped")) {
-        EXPECT_TRUE(FileCipher::decryptToBytes(entry.path(), KeyMaterial::builtIn())) << entry;
+        EXPECT_TRUE(FileCipher::decryptToBytes(entry.path(), *CorvixKey::material())) << entry;
     }
 }
 

@@ -1,7 +1,7 @@
 // Key files through corvix-cli: every malformation in tests/data/keyfiles by its reason, and keys
 // from keygen checked against the openssl command.
 
-#include "Key/Encodings.h"
+#include "Basics/Encodings.h"
 #include "TestKit.h"
 
 #include <fstream>

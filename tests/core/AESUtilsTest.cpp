@@ -1,10 +1,9 @@
 // AES-CBC with PKCS#7 over byte arrays: NIST SP 800-38A appendix F.2 and the failure cases.
 
-#include "Crypto/AESUtils.h"
-
-#include "Key/Encodings.h"
+#include "Basics/Encodings.h"
 #include "TestKit.h"
 
+#include <corvix/AESUtils.h>
 #include <gtest/gtest.h>
 
 namespace corvix {

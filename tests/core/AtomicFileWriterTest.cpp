@@ -2,9 +2,9 @@
 // up, and where the file lands when its folder is swapped for a link in the meantime. The
 // destinations it refuses are in tests/reliability/FaultInjectionTest.cpp.
 
-#include "Crypto/AtomicFileWriter.h"
+#include "Files/AtomicFileWriter.h"
 
-#include "Key/Encodings.h"
+#include "Basics/Encodings.h"
 #include "TestKit.h"
 
 #include <algorithm>
@@ -57,7 +57,7 @@ TEST(AtomicFileWriter, WritesWholeOrNotAtAllWithItsOwnModes) {
             fs::create_symlink("gone", target);
         }
         AtomicFileWriter writer(target.string());
-        ASSERT_TRUE(writer.create(0604)) << writer.failure();
+        ASSERT_TRUE(writer.create(0604)) << writer.failure()->message();
         ASSERT_TRUE(put(writer, "new"));
         // A new file has no name until it is whole; a replacement's temporary file is private.
         const auto writing = namesIn(scratch.path());
@@ -70,7 +70,7 @@ TEST(AtomicFileWriter, WritesWholeOrNotAtAllWithItsOwnModes) {
         AtomicFileWriter racer(target.string());
         ASSERT_TRUE(row.before != "racer" || (racer.create() && put(racer, "x") && racer.commit()));
         if (row.commit) {
-            ASSERT_TRUE(writer.commit()) << writer.failure();
+            ASSERT_TRUE(writer.commit()) << writer.failure()->message();
             EXPECT_EQ(modeOf(target), row.before == "file" ? 0640U : 0604U & ~umask);
         } else {
             writer.discard();
@@ -89,12 +89,11 @@ TEST(AtomicFileWriter, StaysInItsFolderWhenTheFolderIsSwappedForALink) {
         if (replacing) {
             writeFile(scratch / "out/x", "earlier");
         }
-        std::error_code error;
-        AtomicFileWriter writer(OpenFolder::open(scratch / "out", error), "x", "out/x");
+        AtomicFileWriter writer(*OpenFolder::open(scratch / "out"), "x", "out/x");
         ASSERT_TRUE(writer.create() && put(writer, "data"));
         fs::rename(scratch / "out", scratch / "moved");
         fs::create_directory_symlink("elsewhere", scratch / "out");
-        ASSERT_TRUE(writer.commit()) << writer.failure();
+        ASSERT_TRUE(writer.commit()) << writer.failure()->message();
         EXPECT_EQ(readBytes(scratch / "moved/x"), utf8Bytes("data"));
         EXPECT_EQ(namesIn(scratch / "moved"), (std::vector<std::string>{"other", "x"}));
         EXPECT_TRUE(fs::is_empty(scratch / "elsewhere"));

@@ -1,6 +1,6 @@
 // UTF-8, SHA-256 (FIPS 180-4 examples), hexadecimal and base64 (RFC 4648 section 10).
 
-#include "Key/Encodings.h"
+#include "Basics/Encodings.h"
 
 #include <gtest/gtest.h>
 

@@ -5,14 +5,14 @@
 // pin the chunk size, the padding of every chunk, the header line and the boundaries (no empty
 // chunk after a full one). The callbacks are the pipeline tests' business.
 
-#include "Crypto/AESUtils.h"
-#include "Crypto/CipherBackends.h"
-#include "Crypto/FileCipher.h"
-#include "Key/CorvixKey.h"
-#include "Key/Encodings.h"
+#include "Basics/Encodings.h"
+#include "Cipher/CipherBackends.h"
+#include "Format/FileCipher.h"
 #include "TestKit.h"
 
 #include <algorithm>
+#include <corvix/AESUtils.h>
+#include <corvix/CorvixKey.h>
 #include <gtest/gtest.h>
 #include <iterator>
 
@@ -58,7 +58,7 @@ TEST_P(FileFormat, IsWhatOpensslBuildsAndReadsBack) {
     test::writeFile(src, source);
     test::writeFile(enc, test::pattern(5000000)); // an earlier file, replaced on success
     CipherBackends::choose(*std::get<0>(GetParam()));
-    ASSERT_TRUE(FileCipher::encrypt(src, enc, header, KeyMaterial::builtIn()).succeeded());
+    ASSERT_TRUE(FileCipher::encrypt(src, enc, header, *CorvixKey::material()).ok());
     const Bytes file = test::readBytes(enc);
     EXPECT_TRUE(file == expected) << "the file differs from openssl's (not printed: too long)";
 

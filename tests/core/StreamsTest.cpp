@@ -1,8 +1,9 @@
 // The stream loops that the format's readers and writers use. (The buffered file stream is read
 // in small and large pieces across its buffer's edges by the malformed corpus, files 30 to 32.)
 
-#include "Crypto/InputStream.h"
-#include "Key/Encodings.h"
+#include "Files/Streams.h"
+
+#include "Basics/Encodings.h"
 #include "TestKit.h"
 
 #include <deque>

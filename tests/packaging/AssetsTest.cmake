@@ -26,6 +26,14 @@ endfunction()
 
 run(out "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}"
     --component Corvix_Development)
+# Only the public API is installed, flat; the consumer includes each of these headers.
+file(GLOB_RECURSE installed RELATIVE "${prefix}/include" "${prefix}/include/*")
+set(public AESUtils Bytes CorvixKey CorvixUtils DecryptingStreamBuf EncryptedFileDevice
+    EncryptedFileReader KeyMaterial Outcome Version)
+list(TRANSFORM public REPLACE "(.+)" "corvix/\\1.h")
+if(NOT installed STREQUAL public)
+    message(FATAL_ERROR "installed headers: ${installed}; the public API: ${public}")
+endif()
 file(COPY "${SOURCE_DIR}/" DESTINATION "${source}")
 run(out "${prefix}/bin/corvix-cli" keygen -o "${source}/app.key")
 run(out "${CMAKE_COMMAND}" -S "${source}" -B "${build}" -G "${GENERATOR}"

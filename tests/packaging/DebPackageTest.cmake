@@ -22,7 +22,7 @@ set(expected
     usr/bin/corvix-cli
     usr/share/man/man1/corvix-cli.1.gz usr/share/bash-completion/completions/corvix-cli
     usr/lib/libcorvix_core.a
-    usr/include/corvix/Crypto/AESUtils.h
+    usr/include/corvix/AESUtils.h
     usr/lib/cmake/Corvix/CorvixConfig.cmake
     usr/lib/cmake/Corvix/CorvixTargets.cmake
     usr/lib/cmake/Corvix/CorvixAssets.cmake

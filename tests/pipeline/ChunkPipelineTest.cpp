@@ -3,15 +3,15 @@
 // and it stops where it should. Chunks of 64 KiB are the smallest that the multi-buffer backend
 // runs in its lanes (it leaves a smaller chunk alone to OpenSSL) and take two pieces there.
 
-#include "Crypto/ChunkPipeline.h"
+#include "Format/ChunkPipeline.h"
 
-#include "Crypto/AESUtils.h"
-#include "Crypto/ByteArrayOutputStream.h"
-#include "Crypto/FileInputStream.h"
-#include "Key/CorvixKey.h"
+#include "Files/FileInputStream.h"
+#include "Files/Streams.h"
 #include "TestKit.h"
 
 #include <algorithm>
+#include <corvix/AESUtils.h>
+#include <corvix/CorvixKey.h>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -21,8 +21,8 @@ namespace {
 using enum ChunkCipher::Direction;
 constexpr std::size_t kChunk = 65536, kSealed = kChunk + 16;
 
-struct Outcome {
-    RunOutcome run;
+struct Record {
+    corvix::Outcome<> run;
     Bytes output;
     std::vector<std::uint64_t> progress; // 0 for a call with another total
     std::size_t questions = 0;
@@ -49,9 +49,9 @@ protected:
 
     // Runs `input`, announced as `total` bytes, through a pipeline of this row into memory or
     // `sink`; shouldCancel says yes at its `cancelAt`-th question.
-    Outcome run(ChunkCipher::Direction direction, const Bytes& input, std::uint64_t total,
-                OutputStream* sink = nullptr, std::size_t cancelAt = 0) {
-        Outcome result;
+    Record run(ChunkCipher::Direction direction, const Bytes& input, std::uint64_t total,
+               OutputStream* sink = nullptr, std::size_t cancelAt = 0) {
+        Record result;
         // A callback on another thread spoils the record: progress 0, a thousand questions.
         const auto caller = std::this_thread::get_id();
         const auto here = [caller] { return std::this_thread::get_id() == caller; };
@@ -64,8 +64,7 @@ protected:
         test::writeFile(path, input);
         FileInputStream in(path.string());
         ByteArrayOutputStream memory(result.output);
-        const ChunkPipeline pipeline(direction, KeyMaterial::builtIn(),
-                                     direction == Encrypt ? kChunk : kSealed,
+        const ChunkPipeline pipeline(direction, *CorvixKey::material(), kChunk,
                                      *std::get<0>(GetParam()));
         EXPECT_TRUE(in.open());
         result.run = pipeline.run(in, total, sink ? *sink : memory, callbacks, pool, buffers);
@@ -88,8 +87,8 @@ TEST_P(Pipeline, GivesTheSameBytesAndCallbacksWhileRunsShareIt) {
             for (const auto& [direction, input, piece, output] :
                  {std::tuple{Encrypt, &plain, kChunk, &sealed},
                   {Decrypt, &sealed, kSealed, &plain}}) {
-                const Outcome result = run(direction, *input, input->size());
-                EXPECT_TRUE(result.run.succeeded()) << result.run.reason;
+                const Record result = run(direction, *input, input->size());
+                EXPECT_TRUE(result.run.ok()) << result.run.error().message();
                 EXPECT_EQ(result.output, *output);
                 EXPECT_EQ(result.questions, chunks + 2);
                 std::vector<std::uint64_t> steps(chunks + 1); // the bytes consumed after each chunk
@@ -103,27 +102,27 @@ TEST_P(Pipeline, GivesTheSameBytesAndCallbacksWhileRunsShareIt) {
 }
 
 TEST_P(Pipeline, StopsWithinTheChunksInFlight) {
-    using enum RunOutcome::Status;
     const Bytes plain = test::pattern(kChunk * 30, 2);
     const Bytes sealed = chunkByChunk(plain);
     // Cancelled at the tenth question: nine chunks at most were read, and what was written is a
     // prefix of the whole output.
-    const Outcome cancelled = run(Encrypt, plain, plain.size(), nullptr, 10);
-    EXPECT_TRUE(cancelled.run.status == Cancelled && cancelled.questions == 10);
+    const Record cancelled = run(Encrypt, plain, plain.size(), nullptr, 10);
+    EXPECT_TRUE(!cancelled.run && cancelled.run.error().code == Errc::cancelled &&
+                cancelled.questions == 10);
     EXPECT_EQ(cancelled.output, head(sealed, std::min(cancelled.output.size(), 9 * kSealed)));
 
     // A damaged seventh chunk is named, and only the six before it are written.
     Bytes damaged = sealed;
     damaged[6 * kSealed + kChunk + 15] ^= 0x55;
-    const Outcome broken = run(Decrypt, damaged, damaged.size());
-    EXPECT_TRUE(broken.run.reason.starts_with("chunk 7 ")) << broken.run.reason;
+    const Record broken = run(Decrypt, damaged, damaged.size());
+    EXPECT_TRUE(!broken.run && broken.run.error().reason.starts_with("chunk 7 "));
     EXPECT_EQ(broken.output, head(plain, 6 * kChunk));
 
     // An input shorter than its size fails, in the only chunk or a later one, and no stale
     // buffer bytes are written as data.
     for (const std::size_t size : {kChunk / 2, kChunk * 6}) {
-        const Outcome shorter = run(Encrypt, head(plain, size - 10), size);
-        EXPECT_EQ(shorter.run.status, Failed) << size;
+        const Record shorter = run(Encrypt, head(plain, size - 10), size);
+        EXPECT_FALSE(shorter.run.ok()) << size;
         EXPECT_LE(shorter.output.size(), (size - 1) / kChunk * kSealed);
     }
 
@@ -131,8 +130,8 @@ TEST_P(Pipeline, StopsWithinTheChunksInFlight) {
     // could not write gets no progress.
     for (const std::size_t capacity : {0UL, 3 * kSealed, 3 * kSealed + 5}) {
         test::FailingOutputStream device(capacity);
-        const Outcome failed = run(Encrypt, plain, plain.size(), &device);
-        EXPECT_EQ(failed.run.status, Failed);
+        const Record failed = run(Encrypt, plain, plain.size(), &device);
+        EXPECT_FALSE(failed.run.ok());
         EXPECT_EQ(failed.progress.size(), capacity ? 3U : 0U) << capacity;
     }
 }

@@ -4,12 +4,12 @@
 // that fails part-way (a file-size limit) is in tests/data/cli/scenarios.json. The tests run as
 // root, so none relies on permissions.
 
-#include "Crypto/AESUtils.h"
-#include "Crypto/FileCipher.h"
-#include "Key/CorvixKey.h"
-#include "Key/Encodings.h"
+#include "Basics/Encodings.h"
+#include "Format/FileCipher.h"
 #include "TestKit.h"
 
+#include <corvix/AESUtils.h>
+#include <corvix/CorvixKey.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -23,7 +23,7 @@ std::string asText(const Bytes& bytes) {
 class FaultInjection : public testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        writeFile(scratch / "data", asText(pattern(3 * FileCipher::kPlainChunkSize + 1000, 5)));
+        writeFile(scratch / "data", asText(pattern(3 * FileFormat::kPlainChunkSize + 1000, 5)));
         ASSERT_TRUE(writeEncrypted(scratch / "data.enc", readFile(scratch / "data")));
         writeFile(destination, "earlier");
     }
@@ -58,7 +58,7 @@ protected:
 TEST_P(FaultInjection, SourceThatShrinksMidRunIsAFailure) {
     const Bytes original = readBytes(source);
     const std::uint64_t second =
-        encrypting ? FileCipher::kPlainChunkSize : 25 + FileCipher::kCipherChunkSize;
+        encrypting ? FileFormat::kPlainChunkSize : 25 + FileFormat::kCipherChunkSize;
     for (const std::uint64_t size : {second + 7, second, std::uint64_t{0}}) {
         // Just before the second chunk is read (onProgress comes too late: reading runs ahead).
         int calls = 0;

@@ -4,13 +4,13 @@
 // replacement is whole, a clean stop leaves no temporary file and names the files it did not
 // start, and the next run over the tree takes no leftover of a killed run as an input.
 
-#include "Crypto/AtomicFileWriter.h"
-#include "Crypto/FileCipher.h"
-#include "Key/KeyMaterial.h"
+#include "Files/AtomicFileWriter.h"
+#include "Format/FileCipher.h"
 #include "TestKit.h"
 
 #include <algorithm>
 #include <chrono>
+#include <corvix/CorvixKey.h>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <thread>
@@ -25,7 +25,7 @@ TEST_P(Interrupt, LeavesNoTornOutputAndTheNextRunTakesNoLeftover) {
     const fs::path tree = scratch / "tree";
     std::vector<Bytes> plain;
     for (unsigned i = 0; i < 8; ++i) {
-        plain.push_back(pattern(8 * FileCipher::kPlainChunkSize + 123, i));
+        plain.push_back(pattern(8 * FileFormat::kPlainChunkSize + 123, i));
         writeFile(tree / ("f" + std::to_string(i)), std::string(plain[i].begin(), plain[i].end()));
     }
     const auto temporaryPresent = [&] {
@@ -54,7 +54,7 @@ TEST_P(Interrupt, LeavesNoTornOutputAndTheNextRunTakesNoLeftover) {
         }
         for (unsigned i = 0; i < 8; ++i) {
             const fs::path output = tree / ("f" + std::to_string(i) + ".enc");
-            const auto read = FileCipher::decryptToBytes(output, KeyMaterial::builtIn());
+            const auto read = FileCipher::decryptToBytes(output, *CorvixKey::material());
             EXPECT_TRUE(read ? *read == plain[i] : i > 0 && !replacing && !fs::exists(output))
                 << output;
         }

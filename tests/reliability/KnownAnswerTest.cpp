@@ -2,9 +2,9 @@
 // through encryptBytes and decryptBytes. CAVP vectors are raw CBC: with PKCS#7 one more block
 // follows, the encryption of sixteen 0x10 bytes chained from the last ciphertext block.
 
-#include "Crypto/AESUtils.h"
-#include "Key/Encodings.h"
+#include "Basics/Encodings.h"
 
+#include <corvix/AESUtils.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 // Needs a process that has not used the key material yet, and no application object: the
 // resource folder then comes from the executable's own path.
 
-#include "Crypto/FileCipher.h"
-#include "Key/CorvixKey.h"
-#include "Key/CorvixUtils.h"
+#include "Format/FileCipher.h"
 #include "TestKit.h"
 
+#include <corvix/CorvixKey.h>
+#include <corvix/CorvixUtils.h>
 #include <gtest/gtest.h>
 #include <latch>
 #include <thread>

@@ -1,15 +1,15 @@
 // One-call reading with the built-in key material: texts against the openssl command, files and
 // pictures, and the resource lookup that must never leave the resources folder.
 
-#include "Key/CorvixUtils.h"
-
-#include "Crypto/AESUtils.h"
-#include "Crypto/FileCipher.h"
-#include "Key/Encodings.h"
+#include "Basics/Encodings.h"
+#include "Format/FileCipher.h"
 #include "TestKit.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <corvix/AESUtils.h>
+#include <corvix/CorvixKey.h>
+#include <corvix/CorvixUtils.h>
 #include <gtest/gtest.h>
 
 namespace corvix {
@@ -53,11 +53,11 @@ TEST(CorvixUtils, TextsAgreeWithTheOpensslCommand) {
     }
     const std::string large = std::string(100000, 'x') + std::string("nul\0😀", 8);
     EXPECT_EQ(CorvixUtils::decryptText(CorvixUtils::encryptText(large).value_or("")), large);
-    const KeyMaterial builtIn = KeyMaterial::builtIn();
+    const KeyMaterial builtIn = *CorvixKey::material();
     const std::string notUtf8 =
-        base64Text(*AESUtils::encryptBytes({0xC3, 0x28}, 2, builtIn.key, builtIn.iv));
+        base64Text(*AESUtils::encryptBytes({0xC3, 0x28}, 2, builtIn.key(), builtIn.iv()));
     const std::string otherKey =
-        base64Text(*AESUtils::encryptBytes({'h', 'i'}, 2, Bytes(32, 7), builtIn.iv));
+        base64Text(*AESUtils::encryptBytes({'h', 'i'}, 2, Bytes(32, 7), builtIn.iv()));
     for (const std::string& bad : {std::string(""), std::string("not base64!"),
                                    kSealedTexts[1].second + "\n", notUtf8, otherKey}) {
         EXPECT_EQ(CorvixUtils::decryptText(bad), std::nullopt) << bad;
@@ -76,7 +76,6 @@ TEST(CorvixUtils, FilesGiveTheirTextOrTheirPicture) {
     EXPECT_EQ(CorvixUtils::decryptFileText((dir / "empty.enc").string()), "");
     EXPECT_EQ(CorvixUtils::decryptFileText((dir / "photo.png.enc").string()), std::nullopt);
     EXPECT_TRUE(samePicture(CorvixUtils::decryptFileImage((dir / "photo.png.enc").string())));
-    EXPECT_TRUE(samePicture(CorvixUtils::decryptFileToImage((dir / "photo.png.enc").string())));
     for (const char* notAPicture : {"big.txt.enc", "empty.enc", "absent.enc"}) {
         EXPECT_FALSE(CorvixUtils::decryptFileImage((dir / notAPicture).string())) << notAPicture;
     }

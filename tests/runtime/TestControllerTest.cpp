@@ -4,7 +4,7 @@
 
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
-#include "Crypto/FileCipher.h"
+#include "Format/FileCipher.h"
 #include "TestKit.h"
 #include "Ui/Base/BaseButton.h"
 

@@ -3,11 +3,11 @@
 // The table of reads in tests/data/read-ranges.tsv (name, offset, length) and the file it is
 // made for: three full chunks and a short one, sealed by the openssl command.
 
-#include "Key/CorvixKey.h"
-#include "Key/Encodings.h"
+#include "Basics/Encodings.h"
 #include "TestKit.h"
 
 #include <algorithm>
+#include <corvix/CorvixKey.h>
 #include <ios>
 #include <sstream>
 #include <tuple>

@@ -1,10 +1,11 @@
 #include "TestKit.h"
 
-#include "Crypto/FileCipher.h"
+#include "Format/FileCipher.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <corvix/CorvixKey.h>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -82,8 +83,7 @@ bool writeEncrypted(const fs::path& path, std::string_view plain) {
     const fs::path source = fresh("plain");
     writeFile(source, plain);
     fs::create_directories(path.parent_path());
-    const bool written =
-        FileCipher::encrypt(source, path, "quorveth", KeyMaterial::builtIn()).succeeded();
+    const bool written = FileCipher::encrypt(source, path, "quorveth", *CorvixKey::material()).ok();
     fs::remove(source);
     return written;
 }

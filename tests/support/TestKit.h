@@ -3,9 +3,9 @@
 // What every test folder shares: a scratch folder, whole files, pattern bytes, child processes,
 // captured standard output and a failing device.
 
-#include "Crypto/OutputStream.h"
-#include "Key/Bytes.h"
+#include "Files/Streams.h"
 
+#include <corvix/Bytes.h>
 #include <filesystem>
 #include <string>
 #include <string_view>

@@ -4,7 +4,7 @@
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
 #include "App/ToolkitTranslation.h"
-#include "Crypto/FileCipher.h"
+#include "Format/FileCipher.h"
 #include "TestKit.h"
 #include "Ui/Base/BaseButton.h"
 #include "Ui/Base/BaseTextView.h"
@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThreadPool>
+#include <corvix/CorvixKey.h>
 
 using namespace corvix;
 using namespace corvix::test;
@@ -222,8 +223,8 @@ private slots:
             if (name.find('/') != std::string::npos && !name.starts_with("in/")) {
                 written << QString::fromStdString(name);
                 const fs::path file = scratch_->path() / name;
-                QVERIFY(FileCipher::decryptToBytes(file, KeyMaterial::builtIn()) ==
-                        readBytes(scratch_->path() / "in" / file.stem()));
+                const auto plain = FileCipher::decryptToBytes(file, *CorvixKey::material());
+                QVERIFY(plain && *plain == readBytes(scratch_->path() / "in" / file.stem()));
             }
         }
         QCOMPARE(written.join(';'), column[3]);

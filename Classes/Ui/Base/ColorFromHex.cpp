@@ -1,24 +1,12 @@
 #include "ColorFromHex.h"
 
+#include "Basics/Encodings.h"
+
 #include <algorithm>
 
 namespace corvix {
 
 namespace {
-
-// The value of an ASCII hexadecimal digit, or -1.
-int hexDigitValue(char16_t unit) {
-    if (unit >= u'0' && unit <= u'9') {
-        return unit - u'0';
-    }
-    if (unit >= u'a' && unit <= u'f') {
-        return unit - u'a' + 10;
-    }
-    if (unit >= u'A' && unit <= u'F') {
-        return unit - u'A' + 10;
-    }
-    return -1;
-}
 
 // Reads a hexadecimal number at the start of `pair`, after any white space; 0 when none.
 int leadingHexValue(QStringView pair) {

@@ -1,8 +1,18 @@
 // assets-consumer ASSETS_DIR NAME...: reads each NAME.enc from the resources folder beside the
 // program and compares it with ASSETS_DIR/NAME. Exits 0 when every asset reads back unchanged.
-// Built with CONSUMER_HAS_APP_KEY, it reads with the app's own key material.
+// Built with CONSUMER_HAS_APP_KEY, it reads with the app's own key material. It includes every
+// installed header, each of which must build on its own.
 
-#include <Key/CorvixUtils.h>
+#include <corvix/AESUtils.h>
+#include <corvix/Bytes.h>
+#include <corvix/CorvixKey.h>
+#include <corvix/CorvixUtils.h>
+#include <corvix/DecryptingStreamBuf.h>
+#include <corvix/EncryptedFileDevice.h>
+#include <corvix/EncryptedFileReader.h>
+#include <corvix/KeyMaterial.h>
+#include <corvix/Outcome.h>
+#include <corvix/Version.h>
 #ifdef CONSUMER_HAS_APP_KEY
 #include "CorvixAppKey.h"
 #endif

@@ -1,31 +1,15 @@
 #include "FailureReason.h"
 
 #include <cerrno>
-#include <system_error>
 
 namespace corvix {
 
-namespace {
-
-// The system error whose text ends `reason`, or 0. The text is compared in this process's own
-// language, the one the core wrote it in.
-int trailingError(const std::string& reason) {
-    for (const int error :
-         {ENOENT, ENOTDIR, EACCES, EPERM, EROFS, ENOSPC, EDQUOT, EISDIR, ENOTSUP}) {
-        if (reason.ends_with(": " + std::generic_category().message(error))) {
-            return error;
-        }
+QString FailureReason::inWords(const Error& error, const std::string& srcPath) {
+    if (error.code.category() != std::generic_category()) {
+        return QString::fromStdString(error.reason);
     }
-    return 0;
-}
-
-} // namespace
-
-QString FailureReason::inWords(const std::string& reason, const std::string& srcPath) {
-    // The core names the file it could not use right before the system's words; when that is
-    // not the source, it is the output or its folder.
-    const bool aboutSource = reason.find(srcPath + ": ") != std::string::npos;
-    switch (trailingError(reason)) {
+    const bool aboutSource = error.path == srcPath;
+    switch (error.code.value()) {
     case ENOSPC:
     case EDQUOT:
         return QStringLiteral("磁盘已满");
@@ -39,13 +23,12 @@ QString FailureReason::inWords(const std::string& reason, const std::string& src
         return QStringLiteral("输出目录不可写");
     case EISDIR:
     case ENOTSUP:
-        return aboutSource ? QStringLiteral("不是普通文件")
-                           : QStringLiteral("输出位置已有同名的文件夹或特殊文件");
+        return QStringLiteral("不是普通文件");
+    case EEXIST:
+        return QStringLiteral("输出位置已有同名的文件夹或特殊文件");
     default:
-        break;
+        return QString::fromStdString(error.code.message());
     }
-    const auto colon = reason.rfind(": ");
-    return QString::fromStdString(colon == std::string::npos ? reason : reason.substr(colon + 2));
 }
 
 } // namespace corvix

@@ -1,20 +1,21 @@
 #pragma once
 
 #include <QString>
+#include <corvix/Outcome.h>
 #include <string>
 
 namespace corvix {
 
-/// Turns the reason the core gives for a failed file ("cannot open /in/a.txt: No such file or
-/// directory") into the few words the window shows beside the file's name: no such file, not a
-/// regular file, folder not writable, disk full. A reason it has no words for keeps the system's
-/// own error text.
+/// The few words the window shows beside a failed file's name, from the failure's code and the
+/// file it concerns: no such file, no permission to read, not a regular file, output folder
+/// missing or not writable, something in the way of the output, disk full. A failure it has no
+/// words for shows the system's own text (or Corvix's reason for a failure of its own).
 class FailureReason {
 public:
     FailureReason() = delete;
 
-    /// The words for `reason`, the failure of encrypting `srcPath`.
-    [[nodiscard]] static QString inWords(const std::string& reason, const std::string& srcPath);
+    /// The words for `error`, a failure to encrypt `srcPath`.
+    [[nodiscard]] static QString inWords(const Error& error, const std::string& srcPath);
 };
 
 } // namespace corvix

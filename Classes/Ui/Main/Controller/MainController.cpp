@@ -1,8 +1,8 @@
 #include "MainController.h"
 
-#include "Crypto/FileCipher.h"
+#include "Crypto/Console.h"
 #include "FailureReason.h"
-#include "Key/Console.h"
+#include "Format/FileCipher.h"
 #include "Ui/Base/BaseButton.h"
 #include "Ui/Base/BaseTextView.h"
 
@@ -15,9 +15,11 @@
 #include <QPromise>
 #include <QTextEdit>
 #include <QThreadPool>
+#include <QUnhandledException>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <chrono>
+#include <corvix/CorvixKey.h>
 #include <exception>
 #include <optional>
 #include <string>
@@ -34,12 +36,14 @@ constexpr int kMessageLines = 3;
 // Progress reaches the window at most ten times a second.
 constexpr std::chrono::milliseconds kProgressInterval{100};
 const QString kRunning = QStringLiteral("正在加密...");
+// A job that stops by a fault of its own, not of one file: the message says so, with the reason.
+const QString kJobFailed = QStringLiteral("加密失败：");
 // The types the input panel offers.
 const QStringList kInputTypes = {QStringLiteral("jpg"), QStringLiteral("png"),
                                  QStringLiteral("txt"), QStringLiteral("json")};
 
 void print(const QString& line) {
-    printLine(line.toStdString());
+    Console::printLine(line.toStdString());
 }
 
 // Colours the whole text, whatever is set later, since it goes through the palette.
@@ -158,13 +162,13 @@ void MainController::layoutViews() {
 }
 
 void MainController::onClickChooseSrc() {
-    printLine("onClickChooseSrc");
+    Console::printLine("onClickChooseSrc");
     srcUrls_.clear();
     chooseSrcFiles([this](const QList<QUrl>& urls) { onSrcFilesChosen(urls); });
 }
 
 void MainController::onClickChooseDst() {
-    printLine("onClickChooseDst");
+    Console::printLine("onClickChooseDst");
     chooseDstDir([this](const QString& path) { onDstDirChosen(path); });
 }
 
@@ -188,7 +192,7 @@ void MainController::chooseSrcFiles(const std::function<void(const QList<QUrl>&)
     panel->setFileMode(QFileDialog::ExistingFiles);
     panel->setOption(QFileDialog::ReadOnly);
     connect(panel, &QDialog::finished, this, [panel, completion](int response) {
-        printLine("response:" + std::to_string(response));
+        Console::printLine("response:" + std::to_string(response));
         if (response == QDialog::Accepted) {
             // A name typed into the panel escapes its filter; the types are enforced here.
             completion(takeInputs(panel->selectedUrls()));
@@ -204,7 +208,7 @@ void MainController::chooseDstDir(const std::function<void(const QString&)>& com
     panel->setFileMode(QFileDialog::Directory);
     panel->setOption(QFileDialog::ShowDirsOnly);
     connect(panel, &QDialog::finished, this, [panel, completion](int response) {
-        printLine("response:" + std::to_string(response));
+        Console::printLine("response:" + std::to_string(response));
         const QList<QUrl> urls = panel->selectedUrls();
         if (response == QDialog::Accepted && !urls.isEmpty()) {
             completion(urls.first().toLocalFile());
@@ -282,7 +286,12 @@ void MainController::onClickEncrypt() {
     if (encrypting_) {
         return;
     }
-    printLine("onClickEncrypt");
+    Console::printLine("onClickEncrypt");
+    auto material = CorvixKey::material();
+    if (!material) {
+        labMessage_->setPlainText(kJobFailed + QString::fromStdString(material.error().reason));
+        return;
+    }
     btnEncrypt_->setEnabled(false);
     labMessage_->setPlainText(kRunning);
     encrypting_ = true;
@@ -290,7 +299,7 @@ void MainController::onClickEncrypt() {
     // The job gets copies of the list and the directory taken now, on this thread, so later
     // choices cannot race with it; it writes to the directory in force at the click.
     job_.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), &MainController::encryptFiles,
-                                     srcUrls_, dstDir_, KeyMaterial::builtIn()));
+                                     srcUrls_, dstDir_, std::move(*material)));
 }
 
 void MainController::encryptFiles(QPromise<QStringList>& promise, const QList<QUrl>& urls,
@@ -329,25 +338,47 @@ void MainController::encryptFiles(QPromise<QStringList>& promise, const QList<QU
         const ChunkCallbacks callbacks{
             [&](std::uint64_t done, std::uint64_t) { progress(i, bytesBefore + done); },
             [&promise] { return promise.isCanceled(); }};
-        RunOutcome outcome;
+        const std::string source = nativePath(srcPath);
+        Outcome<> outcome;
         // An exception would end the program when the result reaches the window; it fails the
         // file instead, like any other fault.
         try {
-            outcome = FileCipher::encrypt(nativePath(srcPath), nativePath(dstPath),
-                                          FileCipher::kHeaderText, material, callbacks);
+            outcome = FileCipher::encrypt(source, nativePath(dstPath), FileFormat::kHeaderText,
+                                          material, callbacks);
         } catch (const std::exception& error) {
-            outcome = RunOutcome::failed(error.what());
+            outcome = Error::system(EIO, source, error.what());
         }
         // A cancellation only happens when the screen goes away; it is no failure.
-        if (outcome.status == RunOutcome::Status::Failed) {
+        if (!outcome && outcome.error().code != Errc::cancelled) {
             print(QStringLiteral("failed:") + srcPath + QStringLiteral(": ") +
-                  QString::fromStdString(outcome.reason));
+                  QString::fromStdString(outcome.error().messageAfter(source)));
             failures.append(srcName + QStringLiteral(": ") +
-                            FailureReason::inWords(outcome.reason, nativePath(srcPath)));
+                            FailureReason::inWords(outcome.error(), source));
         }
         bytesBefore += sizes[i];
     }
     promise.addResult(failures);
+}
+
+Outcome<QStringList> MainController::jobResult() const {
+    const auto stopped = [](const char* what) {
+        return Error{std::make_error_code(std::errc::io_error), {}, what};
+    };
+    QFuture<QStringList> future = job_.future();
+    try {
+        future.waitForFinished(); // throws what the job threw, here on the window's thread
+        return future.resultCount() > 0 ? future.result() : QStringList();
+    } catch (const QUnhandledException& unhandled) {
+        try {
+            std::rethrow_exception(unhandled.exception());
+        } catch (const std::exception& error) {
+            return stopped(error.what());
+        } catch (...) {
+            return stopped("an unknown exception");
+        }
+    } catch (const std::exception& error) {
+        return stopped(error.what());
+    }
 }
 
 void MainController::onEncryptProgress(const QString& progress) {
@@ -358,13 +389,16 @@ void MainController::onEncryptProgress(const QString& progress) {
 
 void MainController::onEncryptFinished() {
     encrypting_ = false;
-    // A job has no result only when it never ran or threw between files (memory ran out);
-    // result() would throw the exception again here, on the window's thread.
-    const QStringList failures = job_.future().resultCount() > 0 ? job_.result() : QStringList();
-    labMessage_->setPlainText(
-        failures.isEmpty() ? QStringLiteral("加密完成")
-                           : QStringLiteral("加密完成，失败 %1 个文件\n").arg(failures.size()) +
-                                 failures.join(u'\n'));
+    const auto failures = jobResult();
+    if (!failures) {
+        labMessage_->setPlainText(kJobFailed + QString::fromStdString(failures.error().reason));
+    } else {
+        labMessage_->setPlainText(
+            failures->isEmpty()
+                ? QStringLiteral("加密完成")
+                : QStringLiteral("加密完成，失败 %1 个文件\n").arg(failures->size()) +
+                      failures->join(u'\n'));
+    }
     // One job at a time means a choice made while it ran is meant for the next one: only the
     // list this job took is emptied.
     if (!srcChosenDuringJob_) {

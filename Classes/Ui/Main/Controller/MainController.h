@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Key/KeyMaterial.h"
 #include "Ui/Base/BaseViewController.h"
 
 #include <QFutureWatcher>
@@ -9,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <corvix/KeyMaterial.h>
+#include <corvix/Outcome.h>
 #include <functional>
 
 template <typename T> class QPromise;
@@ -78,6 +79,9 @@ private:
     /// file: its name and the reason in words.
     static void encryptFiles(QPromise<QStringList>& promise, const QList<QUrl>& urls,
                              const QString& dstDir, const KeyMaterial& material);
+    /// The failed files of the job that ended, or why the job itself stopped (it threw between
+    /// files).
+    [[nodiscard]] Outcome<QStringList> jobResult() const;
     void onEncryptProgress(const QString& progress);
     void onEncryptFinished();
 

@@ -1,13 +1,12 @@
 #include "TestController.h"
 
-#include "Crypto/AESUtils.h"
-#include "Key/Bytes.h"
-#include "Key/Console.h"
-#include "Key/CorvixKey.h"
-#include "Key/CorvixUtils.h"
+#include "Basics/TextEscape.h"
+#include "Crypto/Console.h"
 #include "Ui/Base/BaseButton.h"
 
-#include <cstdio>
+#include <corvix/AESUtils.h>
+#include <corvix/CorvixKey.h>
+#include <corvix/CorvixUtils.h>
 #include <optional>
 
 #ifndef CORVIX_DEVTEST_CONFIG_PATH
@@ -22,54 +21,10 @@ constexpr const char* kInputPath = CORVIX_DEVTEST_CONFIG_PATH;
 constexpr const char* kOutputPath = CORVIX_DEVTEST_CONFIG_PATH ".json";
 constexpr int kSpacing = 16;
 
-void appendCodePoint(std::string& out, unsigned codePoint) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "\\u{%X}", codePoint);
-    out += hex;
-}
-
 // The text as a quoted, escaped literal; it never carries a raw control character, so the
-// content stays on one line whatever the file holds. The text is well-formed UTF-8, so a C1
-// control character (U+0080 to U+009F) is always the pair C2 80..9F.
+// content stays on one line whatever the file holds.
 std::string debugForm(const std::optional<std::string>& text) {
-    if (!text) {
-        return "nil";
-    }
-    std::string out = "Optional(\"";
-    for (std::size_t i = 0; i < text->size(); ++i) {
-        const auto byte = static_cast<unsigned char>((*text)[i]);
-        switch (byte) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\0':
-            out += "\\0";
-            break;
-        default:
-            if (byte < 0x20 || byte == 0x7F) {
-                appendCodePoint(out, byte);
-            } else if (byte == 0xC2 && i + 1 < text->size() &&
-                       static_cast<unsigned char>((*text)[i + 1]) <= 0x9F) {
-                appendCodePoint(out, static_cast<unsigned char>((*text)[++i]));
-            } else {
-                out += static_cast<char>(byte);
-            }
-        }
-    }
-    out += "\")";
-    return out;
+    return text ? "Optional(\"" + escaped(*text, EscapeStyle::Debug) + "\")" : "nil";
 }
 
 } // namespace
@@ -118,20 +73,20 @@ void TestController::layoutViews() {
 }
 
 void TestController::onClickTest() {
-    printLine("onClickTest");
+    Console::printLine("onClickTest");
     printDecryptedConfig();
     decryptConfigToFile();
 }
 
 void TestController::printDecryptedConfig() {
-    printLine("content:" + debugForm(CorvixUtils::decryptFileText(kInputPath)));
+    Console::printLine("content:" + debugForm(CorvixUtils::decryptFileText(kInputPath)));
 }
 
 void TestController::decryptConfigToFile() {
     const Bytes key = CorvixKey::aesKey();
     const Bytes iv = CorvixKey::ivBytes();
     AESUtils::decryptFile(kInputPath, kOutputPath, key, iv);
-    printLine("test11");
+    Console::printLine("test11");
 }
 
 } // namespace corvix

@@ -1,0 +1,88 @@
+#include "Basics/TextEscape.h"
+
+#include "Basics/Encodings.h"
+
+#include <cstdio>
+#include <optional>
+
+namespace corvix {
+
+namespace {
+
+// The code of the control character (C0, DEL or C1) that one well-formed UTF-8 sequence
+// encodes; nothing for any other character.
+std::optional<unsigned> controlCode(std::string_view sequence) {
+    const auto lead = static_cast<unsigned char>(sequence.front());
+    if (lead < 0x20 || lead == 0x7F) {
+        return lead;
+    }
+    if (sequence.size() == 2 && lead == 0xC2 && static_cast<unsigned char>(sequence[1]) < 0xA0) {
+        return static_cast<unsigned char>(sequence[1]);
+    }
+    return std::nullopt;
+}
+
+void appendBytes(std::string& out, std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
+    }
+}
+
+std::optional<char> namedEscape(unsigned code, EscapeStyle style) {
+    switch (code) {
+    case '\n':
+        return 'n';
+    case '\r':
+        return 'r';
+    case '\t':
+        return 't';
+    case '\0':
+        return style == EscapeStyle::Debug ? std::optional<char>('0') : std::nullopt;
+    default:
+        return std::nullopt;
+    }
+}
+
+void appendControl(std::string& out, std::string_view sequence, unsigned code, EscapeStyle style) {
+    if (style == EscapeStyle::Terminal) {
+        appendBytes(out, sequence);
+        return;
+    }
+    if (const auto named = namedEscape(code, style)) {
+        out += {'\\', *named};
+        return;
+    }
+    char escape[16];
+    std::snprintf(escape, sizeof escape, style == EscapeStyle::Json ? "\\u%04x" : "\\u{%X}", code);
+    out += escape;
+}
+
+} // namespace
+
+std::string escaped(std::string_view text, EscapeStyle style) {
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t length = utf8SequenceLength(text);
+        const std::string_view sequence = text.substr(0, length == 0 ? 1 : length);
+        text.remove_prefix(sequence.size());
+        if (length == 0) {
+            if (style == EscapeStyle::Json) {
+                out += "\\ufffd";
+            } else {
+                appendBytes(out, sequence);
+            }
+        } else if (const auto code = controlCode(sequence)) {
+            appendControl(out, sequence, *code, style);
+        } else if (sequence == "\\" || (sequence == "\"" && style != EscapeStyle::Terminal)) {
+            out += {'\\', sequence.front()};
+        } else {
+            out += sequence;
+        }
+    }
+    return out;
+}
+
+} // namespace corvix

@@ -1,0 +1,291 @@
+#include "Files/AtomicFileWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvix {
+
+namespace {
+
+constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kSuffixLength = 6;
+constexpr std::string_view kTemporaryEnd = ".part";
+
+std::string randomSuffix() {
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, kAlphabet.size() - 1);
+    std::string suffix(kSuffixLength, ' ');
+    for (char& c : suffix) {
+        c = kAlphabet[pick(generator)];
+    }
+    return suffix;
+}
+
+// A name near the file system's limit (255 bytes) would not fit with the dot and the suffix
+// around it, so the temporary file keeps only the start of it, cut between UTF-8 sequences.
+std::string temporaryStem(const std::string& name) {
+    constexpr std::size_t kLongestStem = 200;
+    if (name.size() <= kLongestStem) {
+        return name;
+    }
+    std::size_t cut = kLongestStem;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return name.substr(0, cut);
+}
+
+// Tries `attempt` with fresh temporary names for `name` until one is free: 0 with the name in
+// `chosen`, or the errno that stopped it.
+template <typename Attempt>
+int tryTemporaryNames(const std::string& name, std::string& chosen, Attempt attempt) {
+    constexpr int kAttempts = 16;
+    const std::string stem = temporaryStem(name);
+    for (int i = 0; i < kAttempts; ++i) {
+        chosen = "." + stem + "." + randomSuffix() + std::string(kTemporaryEnd);
+        if (attempt(chosen)) {
+            return 0;
+        }
+        if (errno != EEXIST) {
+            const int failure = errno;
+            chosen.clear();
+            return failure;
+        }
+    }
+    chosen.clear();
+    return EEXIST;
+}
+
+// The umask is read once; Linux shows it without changing it, elsewhere it is set and put back.
+unsigned processUmask() {
+    static const unsigned mask = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("Umask:")) {
+                return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+            }
+        }
+        const mode_t old = ::umask(077);
+        ::umask(old);
+        return static_cast<unsigned>(old);
+    }();
+    return mask;
+}
+
+} // namespace
+
+AtomicFileWriter::AtomicFileWriter(std::string destination) : shown_(std::move(destination)) {
+    const std::filesystem::path target(shown_);
+    folderPath_ = target.has_parent_path() ? target.parent_path().string() : ".";
+    name_ = target.filename().string();
+}
+
+AtomicFileWriter::AtomicFileWriter(const OpenFolder& folder, std::string name,
+                                   std::string shownPath)
+    : name_(std::move(name)), shown_(std::move(shownPath)) {
+    auto held = folder.duplicate();
+    if (held) {
+        folder_ = std::move(*held);
+    } else {
+        failure_ = Error{held.error().code, shown_, held.error().reason};
+    }
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    discard();
+}
+
+bool AtomicFileWriter::openFolder() {
+    if (!folder_.isOpen() && !failure_) {
+        auto opened = OpenFolder::open(folderPath_);
+        if (opened) {
+            folder_ = std::move(*opened);
+        } else {
+            failure_ = Error{opened.error().code, shown_,
+                             "cannot open its folder: " + opened.error().code.message()};
+        }
+    }
+    return folder_.isOpen() && !failure_;
+}
+
+Outcome<> AtomicFileWriter::create(unsigned permissions) {
+    if (!openFolder()) {
+        return failed();
+    }
+    if (!OpenFolder::isPlainName(name_)) {
+        fail(EISDIR, "cannot create the file");
+        return failed();
+    }
+    auto existing = folder_.status(name_, false);
+    replacing_ = existing.ok();
+    if (!existing && existing.error().code != std::errc::no_such_file_or_directory) {
+        fail(existing.error().code.value(), "cannot look at it");
+        return failed();
+    }
+    mode_ = permissions & 0777 & ~processUmask();
+    if (replacing_) {
+        // A link at the destination is replaced, never written through; a dangling one is
+        // replaced like a new file, one to anything but a regular file is refused like the
+        // thing itself.
+        auto target = S_ISLNK(existing->st_mode) ? folder_.status(name_, true) : existing;
+        if (target && !S_ISREG(target->st_mode)) {
+            failure_ = Error::system(EEXIST, shown_,
+                                     "exists and is not a regular file; it is left as it is");
+            return failed();
+        }
+        if (target) {
+            mode_ = target->st_mode & 07777;
+        }
+    }
+    if ((!replacing_ && openUnnamed()) || openNamed()) {
+        return {};
+    }
+    return failed();
+}
+
+bool AtomicFileWriter::openUnnamed() {
+#if defined(O_TMPFILE) && !defined(CORVIX_PORTABLE_FS)
+    // An unnamed file is linked in through /proc/self/fd, without which it could not be named.
+    static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
+    if (canLink) {
+        fd_.reset(::openat(folder_.descriptor(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    }
+#endif
+    return fd_.isOpen();
+}
+
+bool AtomicFileWriter::openNamed() {
+    const int folder = folder_.descriptor();
+    const int failure = tryTemporaryNames(name_, temporary_, [&](const std::string& candidate) {
+        fd_.reset(::openat(folder, candidate.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        return fd_.isOpen();
+    });
+    if (failure != 0) {
+        fail(failure, "cannot create a file beside it");
+        return false;
+    }
+    return true;
+}
+
+bool AtomicFileWriter::hasSpaceAvailable() const {
+    return fd_.isOpen() && !failure_;
+}
+
+std::ptrdiff_t AtomicFileWriter::write(const std::uint8_t* buffer, std::size_t n) {
+    if (!hasSpaceAvailable()) {
+        return -1;
+    }
+    if (const std::error_code error = writeAll(fd_.get(), buffer, n)) {
+        fail(error.value(), "cannot write");
+        return -1;
+    }
+    return static_cast<std::ptrdiff_t>(n);
+}
+
+bool AtomicFileWriter::linkUnnamed() {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+    const int folder = folder_.descriptor();
+    if (::linkat(AT_FDCWD, self.c_str(), folder, name_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return true;
+    }
+    if (errno != EEXIST) {
+        fail(errno, "cannot put it in place");
+        return false;
+    }
+    // The name was taken while the file was written: the file replaces it like any other.
+    replacing_ = true;
+    const int failure = tryTemporaryNames(name_, temporary_, [&](const std::string& candidate) {
+        return ::linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    });
+    if (failure != 0) {
+        fail(failure, "cannot put it in place");
+    }
+    return false;
+}
+
+bool AtomicFileWriter::flushIfReplacing() {
+    // EINVAL: a file system that has nothing to flush.
+    if (replacing_ && ::fdatasync(fd_.get()) != 0 && errno != EINVAL) {
+        fail(errno, "cannot write");
+        return false;
+    }
+    return true;
+}
+
+Outcome<> AtomicFileWriter::commit() {
+    if (!hasSpaceAvailable()) {
+        discard();
+        return failed();
+    }
+    if (::fchmod(fd_.get(), mode_) != 0) {
+        fail(errno, "cannot set its mode");
+        discard();
+        return failed();
+    }
+    const bool linkedNew = temporary_.empty() && linkUnnamed();
+    if (failure_ || (!linkedNew && !flushIfReplacing())) {
+        discard();
+        return failed();
+    }
+    if (const std::error_code error = fd_.close()) {
+        fail(error.value(), "cannot write");
+        if (linkedNew) {
+            ::unlinkat(folder_.descriptor(), name_.c_str(), 0);
+        }
+        discard();
+        return failed();
+    }
+    if (linkedNew) {
+        return {};
+    }
+    if (::renameat(folder_.descriptor(), temporary_.c_str(), folder_.descriptor(), name_.c_str()) !=
+        0) {
+        fail(errno, "cannot put it in place");
+        discard();
+        return failed();
+    }
+    temporary_.clear();
+    return {};
+}
+
+void AtomicFileWriter::discard() {
+    fd_.reset();
+    if (!temporary_.empty()) {
+        ::unlinkat(folder_.descriptor(), temporary_.c_str(), 0);
+        temporary_.clear();
+    }
+}
+
+void AtomicFileWriter::fail(int errorNumber, std::string_view what) {
+    if (!failure_) {
+        failure_ = Error::system(errorNumber, shown_, what);
+    }
+}
+
+Error AtomicFileWriter::failed() {
+    if (!failure_) {
+        fail(EIO, "cannot write");
+    }
+    return *failure_;
+}
+
+bool AtomicFileWriter::isTemporaryName(std::string_view name) {
+    const std::size_t tail = kSuffixLength + kTemporaryEnd.size();
+    // "." + at least one byte of the name + "." + suffix + ".part"
+    if (name.size() < tail + 3 || name.front() != '.' || !name.ends_with(kTemporaryEnd) ||
+        name[name.size() - tail - 1] != '.') {
+        return false;
+    }
+    const std::string_view suffix = name.substr(name.size() - tail, kSuffixLength);
+    return std::all_of(suffix.begin(), suffix.end(),
+                       [](char c) { return kAlphabet.find(c) != std::string_view::npos; });
+}
+
+} // namespace corvix

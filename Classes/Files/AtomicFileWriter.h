@@ -1,0 +1,82 @@
+#pragma once
+
+#include "Files/Descriptor.h"
+#include "Files/OpenFolder.h"
+#include "Files/Streams.h"
+
+#include <corvix/Outcome.h>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvix {
+
+/// Writes a file so that it appears whole or not at all, with mode 0600 until it is complete.
+///
+/// A new file is written as an unnamed file in the destination's folder and linked in under its
+/// name by commit(), so a run that is killed leaves nothing at all. A file that replaces another
+/// (or any file, where the file system has no unnamed files) is written to a hidden temporary
+/// file beside the destination (".NAME.XXXXXX.part", a very long NAME shortened to fit the file
+/// system's limit) that commit() renames over it; a killed run may leave that file, which walks
+/// know by its name. Every other ending (failure, cancellation, destruction) removes what was
+/// written, and an earlier file at the destination survives every failed run.
+///
+/// The folder is held open from the start, so the file lands in that folder even when it is
+/// renamed, or swapped for a link, while the file is written.
+class AtomicFileWriter final : public OutputStream {
+public:
+    /// A writer for the file at `destination`; the folders on the way are taken as the path
+    /// names them.
+    explicit AtomicFileWriter(std::string destination);
+    /// A writer for the file `name` in `folder`, shown as `shownPath` in messages.
+    AtomicFileWriter(const OpenFolder& folder, std::string name, std::string shownPath);
+    ~AtomicFileWriter() override;
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    /// Makes the file to write into. `permissions`: the bits a new file ends with, less the
+    /// umask; a replaced file keeps its own. Fails when the folder does not take the file, or
+    /// when the destination exists and is not a regular file (a folder, a device, a FIFO, a
+    /// socket or a link to one), which is then left as it is.
+    [[nodiscard]] Outcome<> create(unsigned permissions = 0666);
+
+    [[nodiscard]] bool hasSpaceAvailable() const override;
+    std::ptrdiff_t write(const std::uint8_t* buffer, std::size_t n) override;
+
+    /// Gives the file its final mode and puts it in place. A replaced file's new bytes are
+    /// flushed to disk before the rename, so a power cut cannot leave an empty file where a
+    /// good one used to be; a brand-new file has nothing to lose and skips that flush.
+    [[nodiscard]] Outcome<> commit();
+
+    /// Closes and removes what was written; the destination is left as it was.
+    void discard();
+
+    /// The failure that stopped the writer: set once create(), a write or commit() fails.
+    [[nodiscard]] const std::optional<Error>& failure() const { return failure_; }
+    [[nodiscard]] const std::string& destination() const { return shown_; }
+
+    /// Whether `name` has the form of the temporary file of a run that was killed.
+    [[nodiscard]] static bool isTemporaryName(std::string_view name);
+
+private:
+    [[nodiscard]] bool openFolder();
+    [[nodiscard]] bool openUnnamed();
+    [[nodiscard]] bool openNamed();
+    [[nodiscard]] bool linkUnnamed();
+    [[nodiscard]] bool flushIfReplacing();
+    /// Notes the first failure; `what` says what was being done ("cannot write").
+    void fail(int errorNumber, std::string_view what);
+    [[nodiscard]] Error failed();
+
+    OpenFolder folder_;
+    std::string folderPath_; // for a writer made from a path, until the folder is open
+    std::string name_;
+    std::string shown_;
+    std::string temporary_; // the temporary file's name in the folder, when it has one
+    Descriptor fd_;
+    unsigned mode_ = 0600;
+    bool replacing_ = false;
+    std::optional<Error> failure_;
+};
+
+} // namespace corvix

@@ -1,0 +1,126 @@
+#include "Format/FileCipher.h"
+
+#include <new>
+
+namespace corvix {
+
+namespace {
+
+// The error that stopped a run, told by the file that reports one, else the run's own, which
+// is about the source.
+Error explained(Error error, const FileInputStream& input, const AtomicFileWriter* output) {
+    if (input.error()) {
+        return Error::system(input.error(), input.path(), "cannot read");
+    }
+    if (output != nullptr && output->failure()) {
+        return *output->failure();
+    }
+    if (error.path.empty()) {
+        error.path = input.path();
+    }
+    return error;
+}
+
+Outcome<> finished(Outcome<> outcome, const FileInputStream& input, AtomicFileWriter& output) {
+    if (!outcome) {
+        output.discard();
+        return explained(outcome.error(), input, &output);
+    }
+    return output.commit();
+}
+
+// A run from the file at `srcPath` into a new file at `dstPath`.
+template <typename Run>
+Outcome<> betweenFiles(const std::string& srcPath, const std::string& dstPath, Run run) {
+    FileInputStream input(srcPath);
+    if (Outcome<> opened = input.open(); !opened) {
+        return opened;
+    }
+    AtomicFileWriter output(dstPath);
+    return run(input, output);
+}
+
+} // namespace
+
+Outcome<> FileCipher::encrypt(const std::string& srcPath, const std::string& dstPath,
+                              std::string_view header, const KeyMaterial& material,
+                              const ChunkCallbacks& callbacks) {
+    return betweenFiles(srcPath, dstPath, [&](FileInputStream& input, AtomicFileWriter& output) {
+        return encrypt(input, output, header, material, callbacks);
+    });
+}
+
+Outcome<> FileCipher::encrypt(FileInputStream& input, AtomicFileWriter& output,
+                              std::string_view header, const KeyMaterial& material,
+                              const ChunkCallbacks& callbacks) {
+    auto line = FileFormat::headerLine(header, material);
+    if (!line) {
+        return Error{line.error().code, input.path(), line.error().reason};
+    }
+    line->push_back(FileFormat::kHeaderEnd);
+    if (Outcome<> created = output.create(input.permissions()); !created) {
+        return created;
+    }
+    if (writeFully(output, line->data(), line->size()) != line->size()) {
+        return finished(Error::system(EIO, output.destination(), "cannot write"), input, output);
+    }
+    const ChunkPipeline pipeline(ChunkCipher::Direction::Encrypt, material);
+    return finished(pipeline.run(input, input.size(), output, callbacks), input, output);
+}
+
+Outcome<> FileCipher::decrypt(const std::string& srcPath, const std::string& dstPath,
+                              const KeyMaterial& material,
+                              std::optional<std::string_view> expectedHeader,
+                              const ChunkCallbacks& callbacks) {
+    return betweenFiles(srcPath, dstPath, [&](FileInputStream& input, AtomicFileWriter& output) {
+        return decrypt(input, output, material, expectedHeader, callbacks);
+    });
+}
+
+Outcome<> FileCipher::decrypt(FileInputStream& input, AtomicFileWriter& output,
+                              const KeyMaterial& material,
+                              std::optional<std::string_view> expectedHeader,
+                              const ChunkCallbacks& callbacks) {
+    // The output file is made before reading so a folder that cannot take it fails early; it
+    // only becomes the destination when the whole body has decrypted.
+    if (Outcome<> created = output.create(input.permissions()); !created) {
+        return created;
+    }
+    return finished(decryptInto(input, output, material, expectedHeader, callbacks), input, output);
+}
+
+Outcome<> FileCipher::decryptInto(FileInputStream& input, OutputStream& output,
+                                  const KeyMaterial& material,
+                                  std::optional<std::string_view> expectedHeader,
+                                  const ChunkCallbacks& callbacks) {
+    const auto line = FileFormat::readHeader(input, material, expectedHeader);
+    if (!line) {
+        return line.error();
+    }
+    const auto body = FileFormat::body(input.path(), input.size(), line->size());
+    if (!body) {
+        return body.error();
+    }
+    const ChunkPipeline pipeline(ChunkCipher::Direction::Decrypt, material);
+    Outcome<> run = pipeline.run(input, body->length, output, callbacks);
+    return run ? run : explained(run.error(), input, nullptr);
+}
+
+Outcome<Bytes> FileCipher::decryptToBytes(const std::string& path, const KeyMaterial& material) {
+    FileInputStream input(path);
+    if (Outcome<> opened = input.open(); !opened) {
+        return opened.error();
+    }
+    try {
+        Bytes plain;
+        ByteArrayOutputStream output(plain);
+        if (Outcome<> run = decryptInto(input, output, material, std::nullopt); !run) {
+            return run.error();
+        }
+        return plain;
+    } catch (const std::bad_alloc&) {
+        return Error::system(ENOMEM, path, "cannot hold the plaintext");
+    }
+}
+
+} // namespace corvix
