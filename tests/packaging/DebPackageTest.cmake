@@ -18,20 +18,14 @@ if(NOT count EQUAL 1)
 endif()
 
 run(listing dpkg-deb --contents "${debs}")
-set(expected
-    usr/bin/corvix-cli
-    usr/share/man/man1/corvix-cli.1.gz usr/share/bash-completion/completions/corvix-cli
-    usr/lib/libcorvix_core.a
-    usr/include/corvix/AESUtils.h
-    usr/lib/cmake/Corvix/CorvixConfig.cmake
-    usr/lib/cmake/Corvix/CorvixTargets.cmake
-    usr/lib/cmake/Corvix/CorvixAssets.cmake
-)
+set(expected usr/bin/corvix-cli usr/share/man/man1/corvix-cli.1.gz
+    usr/share/bash-completion/completions/corvix-cli usr/lib/libcorvix_core.a
+    usr/include/corvix/AESUtils.h usr/lib/cmake/Corvix/CorvixConfig.cmake
+    usr/lib/cmake/Corvix/CorvixTargets.cmake usr/lib/cmake/Corvix/CorvixAssets.cmake)
 set(needs libssl3)
 if(WITH_WINDOW)
     list(APPEND expected usr/bin/corvix usr/share/man/man1/corvix.1.gz
-         usr/share/applications/corvix.desktop
-         usr/share/icons/hicolor/scalable/apps/corvix.svg)
+         usr/share/applications/corvix.desktop usr/share/icons/hicolor/scalable/apps/corvix.svg)
     list(APPEND needs libqt6widgets6)
 endif()
 foreach(path IN LISTS expected)
@@ -63,13 +57,12 @@ endif()
 
 # Each row: the command line typed so far, then what bash offers, in a folder of three files.
 set(complete [=[
-source /usr/share/bash-completion/bash_completion && source "$1" && cd "$3" || exit 1
+source /usr/share/bash-completion/bash_completion && source "$1" || exit 1
+mkdir -p "$3/sub" && cd "$3" && touch a.enc b.txt key.pem || exit 1
 read -ra COMP_WORDS <<<"$2" && [[ $2 == *" " ]] && COMP_WORDS+=("")
 COMP_LINE=$2 COMP_POINT=${#2} COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
 _corvix_cli
 printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd' ']=]) # no semicolon: run() takes a list
-file(MAKE_DIRECTORY "${WORK_DIR}/files/sub")
-file(TOUCH "${WORK_DIR}/files/a.enc" "${WORK_DIR}/files/b.txt" "${WORK_DIR}/files/key.pem")
 foreach(row "corvix-cli |--help --version cat decrypt encrypt key keygen manifest verify"
         "corvix-cli cat --o|--offset" "corvix-cli verify -q |a.enc sub"
         "corvix-cli encrypt |a.enc b.txt key.pem sub" "corvix-cli manifest --sign-key |key.pem sub")
