@@ -42,7 +42,11 @@ not decrypt, a truncated body. It walks folder arguments whole, taking names end
 )";
 
 const char* const kKeyFile = R"(the key material in FILE (from keygen) instead of the built-in one;
-a FILE that is missing or malformed stops the run before it starts)";
+a FILE that is missing or malformed stops the run before it starts.
+"-" reads it from standard input; a pipe or FIFO is read like a file,
+but must be written and closed within 30 seconds. A key or IV of
+zeros, or a FILE that other users can read or write, is used with
+a warning on stderr)";
 
 // CLI11 reads numbers with strtoull, which also takes "-1", "0x10", "010" (as octal) and
 // numbers past the largest; a count on this command line is decimal digits within 64 bits.
