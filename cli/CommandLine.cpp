@@ -125,7 +125,9 @@ void addFileCommand(CLI::App& app, Options& options, Command command, const char
         sub->footer(std::string(kWriting) + kOutput + kExitStatus);
     }
     sub->add_option("-j,--jobs", options.jobs,
-                    "work on N files at once (default: the number of cores, 1 to 256)")
+                    "work on N files at once (default: the number of cores, 1 to 256);\n"
+                    "fewer when the process may not open enough files (each job holds\n"
+                    "about five), which is said on stderr")
         ->option_text("N")
         ->transform(kWholeNumber)
         ->check(CLI::Range(1U, kMostJobs));

@@ -19,6 +19,8 @@
 #include <memory>
 #include <new>
 #include <numeric>
+#include <set>
+#include <sys/resource.h>
 
 namespace {
 
@@ -41,7 +43,48 @@ int outputChecked(int code) {
     return code;
 }
 
-int runTasks(const Options& options, corvix::KeyMaterial material) {
+// A job holds at most five descriptors at once: its input, the walked folder that input lies
+// in, the output's folder, the writer's own handle on that folder and the output itself.
+constexpr rlim_t kDescriptorsPerJob = 5;
+// Beside the jobs: standard input, output and error, the output folder, OpenSSL's random
+// device, and room to spare for whatever the libraries open.
+constexpr rlim_t kDescriptorsBeside = 16;
+
+/// The soft limit on open descriptors, raised to the hard one where it is lower.
+rlim_t raiseDescriptorLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return RLIM_INFINITY;
+    }
+    if (limit.rlim_cur != limit.rlim_max) {
+        const struct rlimit raised = {limit.rlim_max, limit.rlim_max};
+        // Refused where the hard limit is above what the system allows (macOS); keep the soft.
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+            limit = raised;
+        }
+    }
+    return limit.rlim_cur;
+}
+
+/// As many jobs as asked, or as the descriptors allow: a job that cannot open its files fails.
+unsigned jobsWithin(rlim_t limit, unsigned asked, const std::vector<FileTask>& tasks) {
+    std::set<const corvix::OpenFolder*> walked; // the folders of the walks, held for the run
+    for (const FileTask& task : tasks) {
+        walked.insert(task.inputFile().tree.get());
+    }
+    const rlim_t beside = kDescriptorsBeside + walked.size();
+    const auto wanted = static_cast<rlim_t>(std::min<std::size_t>(asked, tasks.size()));
+    const rlim_t allowed = limit > beside ? (limit - beside) / kDescriptorsPerJob : 0;
+    if (limit == RLIM_INFINITY || wanted <= allowed) {
+        return asked;
+    }
+    const auto jobs = static_cast<unsigned>(std::max<rlim_t>(allowed, 1));
+    std::cerr << "corvix-cli: -j lowered to " << jobs << ": the process may open only " << limit
+              << " files\n";
+    return jobs;
+}
+
+int runTasks(const Options& options, corvix::KeyMaterial material, rlim_t descriptorLimit) {
     StopSignal::install();
     const std::vector<FileTask> tasks = TaskPlanner(options).plan();
 
@@ -59,7 +102,8 @@ int runTasks(const Options& options, corvix::KeyMaterial material) {
             [](std::uint64_t sum, const FileTask& task) { return sum + task.size(); });
         bar = std::make_unique<ProgressBar>(stderr, tasks.size(), totalBytes);
     }
-    TaskRunner(tasks, settings, options.jobs).run(reporter, bar.get());
+    TaskRunner(tasks, settings, jobsWithin(descriptorLimit, options.jobs, tasks))
+        .run(reporter, bar.get());
     reporter.summarize();
 
     if (StopSignal::requested()) {
@@ -69,6 +113,7 @@ int runTasks(const Options& options, corvix::KeyMaterial material) {
 }
 
 int run(int argc, char** argv) {
+    const rlim_t descriptorLimit = raiseDescriptorLimit();
     const corvix::Outcome<Options> parsed = CommandLine::parse(argc, argv);
     if (!parsed) {
         std::cerr << escaped("corvix-cli: " + parsed.error().reason, EscapeStyle::Terminal)
@@ -112,7 +157,7 @@ int run(int argc, char** argv) {
         KeyCommands::print(*material, options.keyFile.has_value());
         return outputChecked(kAllSucceeded);
     }
-    return runTasks(options, std::move(*material));
+    return runTasks(options, std::move(*material), descriptorLimit);
 }
 
 } // namespace
