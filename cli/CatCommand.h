@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace corvix::cli {
 
@@ -13,7 +12,6 @@ struct CatRequest {
     std::string path;
     std::uint64_t offset = 0;
     std::optional<std::uint64_t> length; ///< to the end when absent
-    std::optional<std::string> keyFile;  ///< --key-file: the key material to read with
 };
 
 /// `corvix-cli cat [--offset N] [--length N] [--key-file FILE] FILE.enc`: the plaintext to
@@ -21,10 +19,6 @@ struct CatRequest {
 class CatCommand {
 public:
     CatCommand() = delete;
-
-    /// The arguments after "cat", or nothing with `error` saying why they make no sense.
-    [[nodiscard]] static std::optional<CatRequest> parse(const std::vector<std::string>& args,
-                                                         std::string& error);
 
     /// Writes the range to standard output with the given key material. Returns the exit
     /// status: 0, or 1 after the line "corvix-cli: PATH: WHY" on standard error. A range that

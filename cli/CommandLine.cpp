@@ -1,7 +1,9 @@
 #include "CommandLine.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <thread>
 
 namespace corvix::cli {
@@ -10,323 +12,214 @@ namespace {
 
 constexpr unsigned kMostJobs = 256;
 
-const char* const kUsage = R"(usage:
-  corvix-cli encrypt [OPTIONS] PATH...   write each file to DIR/NAME.enc
-  corvix-cli decrypt [OPTIONS] PATH...   write each NAME.enc back to DIR/NAME
-  corvix-cli verify [OPTIONS] PATH...    check .enc files; writes nothing
-  corvix-cli cat [--offset N] [--length N] [--key-file FILE] FILE.enc
-                                         write the plaintext, or N bytes of it from offset N,
-                                         to stdout; only the chunks the range touches are read
-  corvix-cli key [--key-file FILE]       print the AES key and IV in hex, as a key file: the
-                                         built-in ones, or FILE's and its key fingerprint
-  corvix-cli keygen -o FILE              write new random key material to FILE (mode 0600;
-                                         an existing FILE is never replaced)
-  corvix-cli --version                   print the version and the key fingerprint
-  corvix-cli --help                      show this help
+const char* const kAbout = "corvix-cli: encrypt, decrypt and check files in the Corvix format";
 
-options:
-  -o, --output DIR   write the outputs under DIR (created if missing); without -o each
-                     output goes to the folder of its input
-  -r, --recursive    walk folder arguments and mirror their trees under DIR (needs -o);
-                     only regular files are taken, for decrypt only names ending in .enc;
-                     symbolic links inside the folders are reported and skipped
-  -f, --force        replace outputs that exist
-  -u, --update       replace an existing output only when its input is newer; otherwise
-                     report the file as skipped
-  -j, --jobs N       work on N files at once (default: the number of cores)
-  -q, --quiet        no progress bar, no per-file lines, no summary; failures still print
-      --json         one JSON object per file on stdout, in input order:
-                     {"input":..., "output":... or null, "status":"ok"|"failed"|"skipped",
-                      "bytes": size of the input, "error":... or null}
-      --key-file FILE
-                     the key material in FILE (from keygen) instead of the built-in one;
-                     a FILE that is missing or malformed stops the run before it starts
+const char* const kExitStatus =
+    R"(exit status: 0 every file ok or skipped, 1 some file failed or stdout could not be written
+(a closed pipe stops the run), 2 bad usage or key file, 130 interrupted)";
 
-Without -r a folder argument fails. A walk leaves out DIR itself when it lies in the tree,
+const char* const kOutput =
+    R"(Output: per file "ok IN -> OUT" or "skipped IN: WHY" on stdout, "corvix-cli: IN: WHY" on
+stderr for a failure, in input order; then "N ok, N failed, N skipped" on stdout (on stderr
+with --json, so that stdout carries only JSON lines). A progress bar (files, bytes, rate,
+time left) is drawn on stderr only when stderr is a terminal.
+
+)";
+
+const char* const kWriting =
+    R"(Without -r a folder argument fails. A walk leaves out DIR itself when it lies in the tree,
 and .enc files when the tree is encrypted into itself: those are earlier outputs. Nothing
-is written outside DIR. An existing output fails unless -f or -u is given.
-verify reads each file through to the end and reports "ok" or why it does not read back:
+is written outside DIR. An existing output fails unless -f or -u is given. Every output is
+written whole or not at all.
+
+)";
+
+const char* const kVerifying =
+    R"(verify reads each file through to the end and reports "ok" or why it does not read back:
 no header terminator, a header that does not decrypt to the header text, a chunk that does
 not decrypt, a truncated body. It walks folder arguments whole, taking names ending in .enc.
 
-Output: per file "ok IN -> OUT" or "skipped IN: WHY" on stdout, "corvix-cli: IN: WHY" on
-stderr for a failure, in input order; then "N ok, N failed, N skipped" on stdout (on stderr
-with --json, so that stdout carries only JSON lines). A progress bar (files, bytes, rate,
-time left) is drawn on stderr only when stderr is a terminal. Every output is written
-whole or not at all.
-
-exit status: 0 every file ok or skipped, 1 some file failed or stdout could not be written
-(a closed pipe stops the run), 2 bad usage or key file, 130 interrupted
 )";
 
-unsigned defaultJobs() {
-    return std::max(1U, std::thread::hardware_concurrency());
-}
+const char* const kKeyFile = R"(the key material in FILE (from keygen) instead of the built-in one;
+a FILE that is missing or malformed stops the run before it starts.
+"-" reads it from standard input; a pipe or FIFO is read like a file,
+but must be written and closed within 30 seconds. A key or IV of
+zeros, or a FILE that other users can read or write, is used with
+a warning on stderr)";
 
-std::optional<unsigned> jobCount(const std::string& text) {
-    unsigned value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || stop != end || value == 0 || value > kMostJobs) {
-        return std::nullopt;
-    }
-    return value;
-}
+// CLI11 reads numbers with strtoull, which also takes "-1", "0x10", "010" (as octal) and
+// numbers past the largest; a count on this command line is decimal digits within 64 bits.
+const CLI::Validator kWholeNumber(
+    [](std::string& text) {
+        std::uint64_t value = 0;
+        const char* end = text.data() + text.size();
+        const auto [stop, error] = std::from_chars(text.data(), end, value);
+        if (text.empty() || error != std::errc() || stop != end) {
+            return "'" + text + "' is not a whole number from 0 to " +
+                   std::to_string(std::numeric_limits<std::uint64_t>::max());
+        }
+        text = std::to_string(value);
+        return std::string();
+    },
+    "");
 
-CommandLine::Parsed failed(std::string error) {
-    return {std::nullopt, std::move(error)};
-}
+const CLI::Validator
+    kNotEmpty([](const std::string& text) { return text.empty() ? "needs a name" : std::string(); },
+              "");
 
-/// Walks the arguments after the command one by one; options may stand anywhere before "--".
-class OptionReader {
+// An option shows the name of its value (DIR, N, FILE) and nothing more: its description says
+// what it needs and excludes.
+class HelpFormat : public CLI::Formatter {
 public:
-    OptionReader(const std::vector<std::string>& args, Options& options)
-        : args_(args), options_(options) {}
-
-    /// An empty text when every argument was understood.
-    std::string readAll() {
-        for (index_ = 1; index_ < args_.size(); ++index_) {
-            const std::string& arg = args_[index_];
-            std::string error;
-            if (optionsEnded_ || arg.size() < 2 || arg[0] != '-') {
-                options_.paths.push_back(arg);
-            } else if (arg == "--") {
-                optionsEnded_ = true;
-            } else if (arg.starts_with("--")) {
-                error = readLong(arg.substr(2));
-            } else {
-                error = readShortCluster(arg.substr(1));
-            }
-            if (!error.empty()) {
-                return error;
-            }
-        }
-        return {};
+    std::string make_option_opts(const CLI::Option* option) const override {
+        return option->get_option_text().empty() ? "" : " " + option->get_option_text();
     }
-
-    [[nodiscard]] bool forced() const { return force_; }
-    [[nodiscard]] bool updating() const { return update_; }
-
-private:
-    std::string readLong(const std::string& body) {
-        const auto equals = body.find('=');
-        const std::string name = body.substr(0, equals);
-        std::optional<std::string> inlineValue;
-        if (equals != std::string::npos) {
-            inlineValue = body.substr(equals + 1);
-        }
-        if (name == "output" || name == "jobs") {
-            return readValue(name == "output" ? 'o' : 'j', inlineValue, "--" + name);
-        }
-        if (name == "key-file") {
-            return readKeyFile(inlineValue);
-        }
-        if (inlineValue) {
-            return "--" + name + " takes no value";
-        }
-        static const std::pair<const char*, char> kFlags[] = {
-            {"recursive", 'r'}, {"force", 'f'}, {"update", 'u'}, {"quiet", 'q'}, {"help", 'h'}};
-        for (const auto& [flagName, letter] : kFlags) {
-            if (name == flagName) {
-                return readFlag(letter);
-            }
-        }
-        if (name == "json") {
-            options_.json = true;
-            return {};
-        }
-        return "unknown option '--" + name + "'";
-    }
-
-    // "-rf", "-j4", "-oDIR": flags may be grouped; a letter that takes a value ends the group.
-    std::string readShortCluster(const std::string& letters) {
-        for (std::size_t i = 0; i < letters.size(); ++i) {
-            const char letter = letters[i];
-            if (letter == 'o' || letter == 'j') {
-                std::optional<std::string> rest;
-                if (i + 1 < letters.size()) {
-                    rest = letters.substr(i + 1);
-                }
-                return readValue(letter, rest, std::string("-") + letter);
-            }
-            if (std::string error = readFlag(letter); !error.empty()) {
-                return error;
-            }
-        }
-        return {};
-    }
-
-    std::string readFlag(char letter) {
-        switch (letter) {
-        case 'r':
-            options_.recursive = true;
-            return {};
-        case 'f':
-            force_ = true;
-            return {};
-        case 'u':
-            update_ = true;
-            return {};
-        case 'q':
-            options_.quiet = true;
-            return {};
-        case 'h':
-            options_.command = Command::Help;
-            return {};
-        default:
-            return std::string("unknown option '-") + letter + "'";
-        }
-    }
-
-    std::string readValue(char letter, std::optional<std::string> value, const std::string& shown) {
-        if (!value) {
-            if (index_ + 1 == args_.size()) {
-                return shown + (letter == 'o' ? " needs a folder" : " needs a number");
-            }
-            value = args_[++index_];
-        }
-        if (letter == 'o') {
-            if (value->empty()) {
-                return shown + " needs a folder";
-            }
-            options_.outputFolder = *value;
-            return {};
-        }
-        const auto jobs = jobCount(*value);
-        if (!jobs) {
-            return shown + " needs a whole number from 1 to " + std::to_string(kMostJobs);
-        }
-        options_.jobs = *jobs;
-        return {};
-    }
-
-    std::string readKeyFile(std::optional<std::string> value) {
-        if (!value && index_ + 1 < args_.size()) {
-            value = args_[++index_];
-        }
-        if (!value || value->empty()) {
-            return "--key-file needs a file";
-        }
-        options_.keyFile = *value;
-        return {};
-    }
-
-    const std::vector<std::string>& args_;
-    Options& options_;
-    std::size_t index_ = 1;
-    bool optionsEnded_ = false;
-    bool force_ = false;
-    bool update_ = false;
 };
 
-std::optional<Command> commandNamed(const std::string& name) {
-    if (name == "encrypt") {
-        return Command::Encrypt;
-    }
-    if (name == "decrypt") {
-        return Command::Decrypt;
-    }
-    if (name == "verify") {
-        return Command::Verify;
-    }
-    if (name == "cat") {
-        return Command::Cat;
-    }
-    if (name == "key") {
-        return Command::Key;
-    }
-    if (name == "keygen") {
-        return Command::Keygen;
-    }
-    if (name == "--version" || name == "-V") {
-        return Command::Version;
-    }
-    if (name == "--help" || name == "-h" || name == "help") {
-        return Command::Help;
-    }
-    return std::nullopt;
+CLI::App* addCommand(CLI::App& app, Options& options, Command command, const char* name,
+                     const std::string& about) {
+    CLI::App* sub = app.add_subcommand(name, about);
+    sub->group("commands");
+    sub->set_help_flag("-h,--help", "show this help");
+    sub->footer(kExitStatus);
+    sub->parse_complete_callback([&options, command] { options.command = command; });
+    return sub;
 }
 
-// `key [--key-file FILE]` and `keygen -o FILE`: that one option, nothing else.
-CommandLine::Parsed keyCommand(const std::vector<std::string>& args, Options options) {
-    const bool keygen = options.command == Command::Keygen;
-    const std::string name = keygen ? "--output" : "--key-file";
-    if (args.size() == 3 && (args[1] == name || (keygen && args[1] == "-o"))) {
-        options.keyFile = args[2];
-    } else if (args.size() == 2 && args[1].starts_with(name + "=")) {
-        options.keyFile = args[1].substr(name.size() + 1);
+void addKeyFile(CLI::App& command, Options& options) {
+    command.add_option("--key-file", options.keyFile, kKeyFile)
+        ->option_text("FILE")
+        ->check(kNotEmpty);
+}
+
+// encrypt, decrypt and verify: files and folders, each to its own output (or only checked).
+void addFileCommand(CLI::App& app, Options& options, Command command, const char* name,
+                    const char* about, const char* paths) {
+    CLI::App* sub = addCommand(app, options, command, name, about);
+    sub->add_option("PATH", options.paths, paths)->required();
+    if (command == Command::Verify) {
+        sub->add_flag("-r,--recursive", options.recursive,
+                      "taken and changes nothing: verify walks every folder argument");
+        sub->footer(std::string(kVerifying) + kOutput + kExitStatus);
+    } else {
+        CLI::Option* output =
+            sub->add_option("-o,--output", options.outputFolder,
+                            "write the outputs under DIR (created if missing); without -o each\n"
+                            "output goes to the folder of its input")
+                ->option_text("DIR")
+                ->check(kNotEmpty);
+        sub->add_flag("-r,--recursive", options.recursive,
+                      "walk folder arguments and mirror their trees under DIR (needs -o);\n"
+                      "only regular files are taken, for decrypt only names ending in .enc;\n"
+                      "symbolic links inside the folders are reported and skipped")
+            ->needs(output);
+        CLI::Option* force = sub->add_flag_callback(
+            "-f,--force", [&options] { options.existingOutput = ExistingOutput::Replace; },
+            "replace outputs that exist");
+        sub->add_flag_callback(
+               "-u,--update", [&options] { options.existingOutput = ExistingOutput::ReplaceOlder; },
+               "replace an existing output only when its input is newer; otherwise\n"
+               "report the file as skipped")
+            ->excludes(force);
+        sub->footer(std::string(kWriting) + kOutput + kExitStatus);
     }
-    if (options.keyFile ? options.keyFile->empty() : keygen || args.size() > 1) {
-        return failed(keygen ? "keygen takes -o FILE and nothing else"
-                             : "key takes --key-file FILE and nothing else");
-    }
-    return {options, {}};
+    sub->add_option("-j,--jobs", options.jobs,
+                    "work on N files at once (default: the number of cores, 1 to 256);\n"
+                    "fewer when the process may not open enough files (each job holds\n"
+                    "about five), which is said on stderr")
+        ->option_text("N")
+        ->transform(kWholeNumber)
+        ->check(CLI::Range(1U, kMostJobs));
+    sub->add_flag("-q,--quiet", options.quiet,
+                  "no progress bar, no per-file lines, no summary; failures still print");
+    sub->add_flag("--json", options.json,
+                  "one JSON object per file on stdout, in input order:\n"
+                  R"({"input":..., "output":... or null, "status":"ok"|"failed"|"skipped",)"
+                  "\n"
+                  R"( "bytes": size of the input, "error":... or null}; a name that is not)"
+                  "\nUTF-8 also comes whole in base64, as \"input_base64\", \"output_base64\"");
+    addKeyFile(*sub, options);
+}
+
+void define(CLI::App& app, Options& options) {
+    const auto format = std::make_shared<HelpFormat>();
+    format->column_width(20);
+    format->label("Usage", "usage");
+    format->label("SUBCOMMAND", "COMMAND");
+    format->label("Positionals", "arguments");
+    app.formatter(format);
+    app.option_defaults()->group("options");
+    app.set_help_flag("-h,--help", "show this help (COMMAND --help: that command's options)");
+    app.add_flag_callback(
+        "-V,--version", [&options] { options.command = Command::Version; },
+        "print the version and the key fingerprint");
+    app.footer(kExitStatus);
+
+    addFileCommand(app, options, Command::Encrypt, "encrypt", "write each file to DIR/NAME.enc",
+                   "the files to encrypt, and with -r folders");
+    addFileCommand(app, options, Command::Decrypt, "decrypt",
+                   "write each NAME.enc back to DIR/NAME",
+                   "the files to decrypt, and with -r folders");
+    addFileCommand(app, options, Command::Verify, "verify", "check .enc files; writes nothing",
+                   "the files and folders to check");
+
+    CLI::App* cat = addCommand(app, options, Command::Cat, "cat",
+                               "write the plaintext, or N bytes of it from offset N, to stdout;\n"
+                               "only the chunks the range touches are read");
+    cat->add_option("FILE.enc", options.cat.path, "the encrypted file")->required();
+    cat->add_option("--offset", options.cat.offset, "start N bytes into the plaintext")
+        ->option_text("N")
+        ->transform(kWholeNumber);
+    cat->add_option("--length", options.cat.length, "write at most N bytes (default: to the end)")
+        ->option_text("N")
+        ->transform(kWholeNumber);
+    addKeyFile(*cat, options);
+    cat->footer(std::string("A range that starts at or past the end writes nothing.\n\n") +
+                kExitStatus);
+
+    CLI::App* key = addCommand(app, options, Command::Key, "key",
+                               "print the AES key and IV in hex, as a key file: the built-in\n"
+                               "ones, or FILE's and its key fingerprint");
+    addKeyFile(*key, options);
+
+    CLI::App* keygen = addCommand(app, options, Command::Keygen, "keygen",
+                                  "write new random key material to FILE (mode 0600; an\n"
+                                  "existing FILE is never replaced)");
+    keygen->add_option("-o,--output", options.keyFile, "the key file to create (required)")
+        ->option_text("FILE")
+        ->required()
+        ->check(kNotEmpty);
+}
+
+Error usageError(std::string reason) {
+    return Error{std::make_error_code(std::errc::invalid_argument), {}, std::move(reason)};
 }
 
 } // namespace
 
-const char* CommandLine::usage() {
-    return kUsage;
-}
-
-CommandLine::Parsed CommandLine::parse(const std::vector<std::string>& args) {
-    if (args.empty()) {
-        return failed("no command given");
-    }
-    const auto command = commandNamed(args[0]);
-    if (!command) {
-        return failed("unknown command '" + args[0] + "'");
-    }
+Outcome<Options> CommandLine::parse(int argc, const char* const* argv) {
     Options options;
-    options.command = *command;
-    options.jobs = defaultJobs();
-    if (*command == Command::Help) {
-        return {options, {}};
+    options.jobs = std::clamp(std::thread::hardware_concurrency(), 1U, kMostJobs);
+    CLI::App app(kAbout, "corvix-cli");
+    define(app, options);
+    const auto named = [&](const CLI::App* sub) { return sub->check_name(argv[1]); };
+    if (argc > 1 && argv[1][0] != '-' && app.get_subcommands(named).empty()) {
+        return usageError("unknown command '" + std::string(argv[1]) + "'");
     }
-    if (*command == Command::Key || *command == Command::Keygen) {
-        return keyCommand(args, options);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        options.command = Command::Help;
+        options.help = app.help();
+        return options;
+    } catch (const CLI::ParseError& error) {
+        return usageError(error.what());
     }
-    if (*command == Command::Version) {
-        if (args.size() != 1) {
-            return failed(args[0] + " takes no arguments");
-        }
-        return {options, {}};
+    if (app.get_subcommands().empty() && options.command != Command::Version) {
+        return usageError("no command given");
     }
-    if (*command == Command::Cat) {
-        std::string error;
-        auto request = CatCommand::parse({args.begin() + 1, args.end()}, error);
-        if (!request) {
-            return failed(error);
-        }
-        options.keyFile = request->keyFile;
-        options.cat = std::move(*request);
-        return {options, {}};
-    }
-
-    OptionReader reader(args, options);
-    if (std::string error = reader.readAll(); !error.empty()) {
-        return failed(error);
-    }
-    if (options.command == Command::Help) {
-        return {options, {}};
-    }
-    if (reader.forced() && reader.updating()) {
-        return failed("-f and -u exclude each other");
-    }
-    options.existingOutput = reader.forced()     ? ExistingOutput::Replace
-                             : reader.updating() ? ExistingOutput::ReplaceOlder
-                                                 : ExistingOutput::Refuse;
-    if (options.paths.empty()) {
-        return failed(args[0] + " needs at least one file or folder");
-    }
-    if (options.command == Command::Verify &&
-        (options.outputFolder || reader.forced() || reader.updating())) {
-        return failed("verify writes nothing, so -o, -f and -u do not apply");
-    }
-    if (options.command != Command::Verify && options.recursive && !options.outputFolder) {
-        return failed("-r needs -o DIR: the folders' trees are mirrored under it");
-    }
-    return {options, {}};
+    return options;
 }
 
 } // namespace corvix::cli

@@ -2,7 +2,7 @@
 
 #include "CatCommand.h"
 
-#include <filesystem>
+#include <corvix/Outcome.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,28 +16,30 @@ enum class ExistingOutput { Refuse, Replace, ReplaceOlder };
 
 struct Options {
     Command command = Command::Help;
+    /// For Command::Help: the help asked for, the whole or one command's.
+    std::string help;
     std::vector<std::string> paths;
-    std::optional<std::filesystem::path> outputFolder;
+    std::optional<std::string> outputFolder;
     bool recursive = false;
     ExistingOutput existingOutput = ExistingOutput::Refuse;
     bool quiet = false;
     bool json = false;
     unsigned jobs = 1;
-    /// The key file that --key-file names, or the one that keygen writes.
+    /// The key file that --key-file names ("-": standard input), or the one that keygen writes.
     std::optional<std::string> keyFile;
     CatRequest cat;
 };
 
-/// The arguments after the program name, read into Options, or the reason they make no sense.
+/// The command line, read by CLI11 with one definition per command: `COMMAND --help` shows that
+/// command's options, a single-value option given twice is refused, "--" ends the options, and
+/// numbers are checked as they are read.
 class CommandLine {
 public:
-    struct Parsed {
-        std::optional<Options> options;
-        std::string error;
-    };
+    CommandLine() = delete;
 
-    [[nodiscard]] static Parsed parse(const std::vector<std::string>& args);
-    [[nodiscard]] static const char* usage();
+    /// The arguments (argv[0] is the program) read into Options, or the one-line reason they
+    /// make no sense.
+    [[nodiscard]] static Outcome<Options> parse(int argc, const char* const* argv);
 };
 
 } // namespace corvix::cli

@@ -1,5 +1,6 @@
 // corvix-cli: encrypts, decrypts and checks files in the Corvix format from scripts and builds.
 
+#include "Basics/TextEscape.h"
 #include "CommandLine.h"
 #include "Crypto/Console.h"
 #include "Format/FileFormat.h"
@@ -18,11 +19,15 @@
 #include <memory>
 #include <new>
 #include <numeric>
+#include <set>
+#include <sys/resource.h>
 
 namespace {
 
 using namespace corvix::cli;
 using corvix::Console;
+using corvix::escaped;
+using corvix::EscapeStyle;
 
 constexpr int kAllSucceeded = 0;
 constexpr int kSomeFailed = 1;
@@ -38,7 +43,48 @@ int outputChecked(int code) {
     return code;
 }
 
-int runTasks(const Options& options, corvix::KeyMaterial material) {
+// A job holds at most five descriptors at once: its input, the walked folder that input lies
+// in, the output's folder, the writer's own handle on that folder and the output itself.
+constexpr rlim_t kDescriptorsPerJob = 5;
+// Beside the jobs: standard input, output and error, the output folder, OpenSSL's random
+// device, and room to spare for whatever the libraries open.
+constexpr rlim_t kDescriptorsBeside = 16;
+
+/// The soft limit on open descriptors, raised to the hard one where it is lower.
+rlim_t raiseDescriptorLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return RLIM_INFINITY;
+    }
+    if (limit.rlim_cur != limit.rlim_max) {
+        const struct rlimit raised = {limit.rlim_max, limit.rlim_max};
+        // Refused where the hard limit is above what the system allows (macOS); keep the soft.
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+            limit = raised;
+        }
+    }
+    return limit.rlim_cur;
+}
+
+/// As many jobs as asked, or as the descriptors allow: a job that cannot open its files fails.
+unsigned jobsWithin(rlim_t limit, unsigned asked, const std::vector<FileTask>& tasks) {
+    std::set<const corvix::OpenFolder*> walked; // the folders of the walks, held for the run
+    for (const FileTask& task : tasks) {
+        walked.insert(task.inputFile().tree.get());
+    }
+    const rlim_t beside = kDescriptorsBeside + walked.size();
+    const auto wanted = static_cast<rlim_t>(std::min<std::size_t>(asked, tasks.size()));
+    const rlim_t allowed = limit > beside ? (limit - beside) / kDescriptorsPerJob : 0;
+    if (limit == RLIM_INFINITY || wanted <= allowed) {
+        return asked;
+    }
+    const auto jobs = static_cast<unsigned>(std::max<rlim_t>(allowed, 1));
+    std::cerr << "corvix-cli: -j lowered to " << jobs << ": the process may open only " << limit
+              << " files\n";
+    return jobs;
+}
+
+int runTasks(const Options& options, corvix::KeyMaterial material, rlim_t descriptorLimit) {
     StopSignal::install();
     const std::vector<FileTask> tasks = TaskPlanner(options).plan();
 
@@ -56,7 +102,8 @@ int runTasks(const Options& options, corvix::KeyMaterial material) {
             [](std::uint64_t sum, const FileTask& task) { return sum + task.size(); });
         bar = std::make_unique<ProgressBar>(stderr, tasks.size(), totalBytes);
     }
-    TaskRunner(tasks, settings, options.jobs).run(reporter, bar.get());
+    TaskRunner(tasks, settings, jobsWithin(descriptorLimit, options.jobs, tasks))
+        .run(reporter, bar.get());
     reporter.summarize();
 
     if (StopSignal::requested()) {
@@ -66,14 +113,16 @@ int runTasks(const Options& options, corvix::KeyMaterial material) {
 }
 
 int run(int argc, char** argv) {
-    const auto parsed = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.options) {
-        std::cerr << "corvix-cli: " << parsed.error << "\n(corvix-cli --help shows the usage)\n";
+    const rlim_t descriptorLimit = raiseDescriptorLimit();
+    const corvix::Outcome<Options> parsed = CommandLine::parse(argc, argv);
+    if (!parsed) {
+        std::cerr << escaped("corvix-cli: " + parsed.error().reason, EscapeStyle::Terminal)
+                  << "\n(corvix-cli --help shows the usage)\n";
         return kBadUsage;
     }
-    const Options& options = *parsed.options;
+    const Options& options = *parsed;
     if (options.command == Command::Help) {
-        Console::write(CommandLine::usage());
+        Console::write(options.help);
         return outputChecked(kAllSucceeded);
     }
     if (options.command == Command::Keygen) {
@@ -108,7 +157,7 @@ int run(int argc, char** argv) {
         KeyCommands::print(*material, options.keyFile.has_value());
         return outputChecked(kAllSucceeded);
     }
-    return runTasks(options, std::move(*material));
+    return runTasks(options, std::move(*material), descriptorLimit);
 }
 
 } // namespace

@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev libgl-dev
     fonts-wqy-microhei  # a font with the Chinese glyphs the window shows
     qt6-translations-l10n  # Qt's own dialog texts in Chinese
-    libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+    libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     clang libclang-rt-dev
     xvfb xauth time hyperfine bc
     desktop-file-utils libxml2-utils  # check the installed menu entry and icon in the .deb test
