@@ -45,7 +45,11 @@ const char* const kSignKey = "sign the manifest with the Ed25519 private key in 
                              "(PEM, from openssl genpkey -algorithm ed25519)";
 
 const char* const kKeyFile = R"(the key material in FILE (from keygen) instead of the built-in one;
-a FILE that is missing or malformed stops the run before it starts)";
+a FILE that is missing or malformed stops the run before it starts.
+"-" reads it from standard input; a pipe or FIFO is read like a file,
+but must be written and closed within 30 seconds. A key or IV of
+zeros, or a FILE that other users can read or write, is used with
+a warning on stderr)";
 
 // CLI11 reads numbers with strtoull, which also takes "-1", "0x10", "010" (as octal) and
 // numbers past the largest; a count on this command line is decimal digits within 64 bits.
@@ -158,7 +162,9 @@ void addFileCommand(CLI::App& app, Options& options, Command command, const char
         sub->footer(std::string(kWriting) + kOutput + kExitStatus);
     }
     sub->add_option("-j,--jobs", options.jobs,
-                    "work on N files at once (default: the number of cores, 1 to 256)")
+                    "work on N files at once (default: the number of cores, 1 to 256);\n"
+                    "fewer when the process may not open enough files (each job holds\n"
+                    "about five), which is said on stderr")
         ->option_text("N")
         ->transform(kWholeNumber)
         ->check(CLI::Range(1U, kMostJobs));

@@ -1,9 +1,11 @@
 #include "KeyCommands.h"
 
+#include "Basics/TextEscape.h"
 #include "Crypto/Console.h"
 #include "Files/Descriptor.h"
 #include "Key/KeyFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <iostream>
@@ -14,11 +16,31 @@ namespace corvix::cli {
 
 namespace {
 
-void warnWhenShared(const std::string& path) {
+// Material that is used but should not be: a file that others may read or change, a key or IV
+// that anyone can guess.
+void warnAbout(const std::string& path, const KeyMaterial& material) {
+    const auto warn = [&path](const std::string& what) {
+        std::cerr << escaped("corvix-cli: warning: key file " + path + " " + what,
+                             EscapeStyle::Terminal)
+                  << "\n";
+    };
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-        std::cerr << "corvix-cli: warning: key file " << path
-                  << " can be read by other users (chmod 600 " << path << ")\n";
+    if (path != "-" && ::stat(path.c_str(), &info) == 0) {
+        if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+            warn("can be read by other users (chmod 600 " + path + ")");
+        }
+        if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+            warn("can be written by other users (chmod 600 " + path + ")");
+        }
+    }
+    const auto zeros = [](const Bytes& bytes) {
+        return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t byte) { return byte == 0; });
+    };
+    if (zeros(material.key())) {
+        warn("holds an all-zero key");
+    }
+    if (zeros(material.iv())) {
+        warn("holds an all-zero IV");
     }
 }
 
@@ -27,7 +49,7 @@ void warnWhenShared(const std::string& path) {
 Outcome<KeyMaterial> KeyCommands::material(const std::string& keyFile) {
     auto material = KeyFile::read(keyFile);
     if (material) {
-        warnWhenShared(keyFile);
+        warnAbout(keyFile, *material);
     }
     return material;
 }

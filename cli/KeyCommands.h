@@ -11,8 +11,9 @@ class KeyCommands {
 public:
     KeyCommands() = delete;
 
-    /// The material in the key file that --key-file names: one that is missing, unreadable or
-    /// malformed fails; one that other users can read is used with a warning on stderr.
+    /// The material in the key file that --key-file names ("-": standard input): one that is
+    /// missing, unreadable or malformed fails; one that other users can read or write, or a key
+    /// or IV of zeros, is used with a warning on stderr.
     [[nodiscard]] static Outcome<KeyMaterial> material(const std::string& keyFile);
 
     /// `key`: the material in the key-file form, then its fingerprint when it came from a file

@@ -3,9 +3,9 @@
 #include "Basics/Encodings.h"
 #include "Basics/TextEscape.h"
 #include "Crypto/Console.h"
-#include "JsonLine.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace corvix::cli {
 
@@ -16,10 +16,16 @@ void printErrorLine(const std::string& text) {
     std::fputs(whole.c_str(), stderr);
 }
 
-void addName(JsonLine& json, std::string_view field, const std::optional<std::string>& name) {
-    json.addOptional(field, name);
+using Json = nlohmann::ordered_json;
+
+Json textOrNull(const std::optional<std::string>& text) {
+    return text ? Json(*text) : Json();
+}
+
+void addName(Json& json, const std::string& field, const std::optional<std::string>& name) {
+    json[field] = textOrNull(name);
     if (name && !isUtf8(*name)) {
-        json.add(std::string(field) + "_base64", base64Text(utf8Bytes(*name)));
+        json[field + "_base64"] = base64Text(utf8Bytes(*name));
     }
 }
 
@@ -67,11 +73,15 @@ std::string ResultReporter::jsonLine(const FileTask& task, const TaskResult& res
     } else if (result->skipped) {
         error = result->skipped;
     }
-    JsonLine json;
+    Json json;
     addName(json, "input", task.input());
     addName(json, "output", task.output());
-    json.add("status", statusName(result)).add("bytes", task.size()).addOptional("error", error);
-    return json.text();
+    json["status"] = statusName(result);
+    json["bytes"] = task.size();
+    json["error"] = textOrNull(error);
+    // ASCII alone: control characters (DEL and C1 too) and every other character beyond ASCII
+    // as \uXXXX, bytes that are not UTF-8 as \ufffd; the line can never drive a terminal.
+    return json.dump(-1, ' ', true, Json::error_handler_t::replace);
 }
 
 void ResultReporter::summarize() const {

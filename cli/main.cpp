@@ -21,6 +21,8 @@
 #include <memory>
 #include <new>
 #include <numeric>
+#include <set>
+#include <sys/resource.h>
 
 namespace {
 
@@ -43,13 +45,54 @@ int outputChecked(int code) {
     return code;
 }
 
+// A job holds at most five descriptors at once: its input, the walked folder that input lies
+// in, the output's folder, the writer's own handle on that folder and the output itself.
+constexpr rlim_t kDescriptorsPerJob = 5;
+// Beside the jobs: standard input, output and error, the output folder, OpenSSL's random
+// device, and room to spare for whatever the libraries open.
+constexpr rlim_t kDescriptorsBeside = 16;
+
+/// The soft limit on open descriptors, raised to the hard one where it is lower.
+rlim_t raiseDescriptorLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return RLIM_INFINITY;
+    }
+    if (limit.rlim_cur != limit.rlim_max) {
+        const struct rlimit raised = {limit.rlim_max, limit.rlim_max};
+        // Refused where the hard limit is above what the system allows (macOS); keep the soft.
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+            limit = raised;
+        }
+    }
+    return limit.rlim_cur;
+}
+
+/// As many jobs as asked, or as the descriptors allow: a job that cannot open its files fails.
+unsigned jobsWithin(rlim_t limit, unsigned asked, const std::vector<FileTask>& tasks) {
+    std::set<const corvix::OpenFolder*> walked; // the folders of the walks, held for the run
+    for (const FileTask& task : tasks) {
+        walked.insert(task.inputFile().tree.get());
+    }
+    const rlim_t beside = kDescriptorsBeside + walked.size();
+    const auto wanted = static_cast<rlim_t>(std::min<std::size_t>(asked, tasks.size()));
+    const rlim_t allowed = limit > beside ? (limit - beside) / kDescriptorsPerJob : 0;
+    if (limit == RLIM_INFINITY || wanted <= allowed) {
+        return asked;
+    }
+    const auto jobs = static_cast<unsigned>(std::max<rlim_t>(allowed, 1));
+    std::cerr << "corvix-cli: -j lowered to " << jobs << ": the process may open only " << limit
+              << " files\n";
+    return jobs;
+}
+
 // A failure of the run rather than of one file: "corvix-cli: WHY" on standard error.
 void complain(const corvix::Error& error) {
     std::cerr << escaped("corvix-cli: " + error.message(), EscapeStyle::Terminal) << "\n";
 }
 
 // The key that signs the manifest a command writes, or checks the one it reads; nothing when
-// none is named. Exits with kBadUsage when it cannot be used.
+// none is named; `usable` turns false, after the reason, when the named key cannot be used.
 std::optional<std::string> manifestKey(const Options& options, bool& usable) {
     const bool signs = options.command == Command::Encrypt || options.command == Command::Manifest;
     const std::optional<std::string>& path = signs ? options.signKey : options.publicKey;
@@ -74,7 +117,7 @@ bool writeManifest(corvix::Manifest& manifest, const std::optional<std::string>&
     return done.ok();
 }
 
-int runTasks(Options options, corvix::KeyMaterial material) {
+int runTasks(Options options, corvix::KeyMaterial material, rlim_t descriptorLimit) {
     StopSignal::install();
     bool usable = true;
     const std::optional<std::string> key = manifestKey(options, usable);
@@ -134,7 +177,7 @@ int runTasks(Options options, corvix::KeyMaterial material) {
         bar = std::make_unique<ProgressBar>(stderr, tasks.size(), totalBytes);
     }
     corvix::Manifest written;
-    TaskRunner(tasks, settings, options.jobs)
+    TaskRunner(tasks, settings, jobsWithin(descriptorLimit, options.jobs, tasks))
         .run(reporter, bar.get(), [&](const FileTask& task, const TaskResult& result) {
             if (result && result->listed) {
                 corvix::ManifestEntry entry = *result->listed;
@@ -183,6 +226,7 @@ std::optional<corvix::ManifestEntry> catEntry(const Options& options, int& failu
 }
 
 int run(int argc, char** argv) {
+    const rlim_t descriptorLimit = raiseDescriptorLimit();
     const corvix::Outcome<Options> parsed = CommandLine::parse(argc, argv);
     if (!parsed) {
         std::cerr << escaped("corvix-cli: " + parsed.error().reason, EscapeStyle::Terminal)
@@ -234,7 +278,7 @@ int run(int argc, char** argv) {
         KeyCommands::print(*material, options.keyFile.has_value());
         return outputChecked(kAllSucceeded);
     }
-    return runTasks(options, std::move(*material));
+    return runTasks(options, std::move(*material), descriptorLimit);
 }
 
 } // namespace

@@ -13,6 +13,8 @@ packages=(
     clang libclang-rt-dev
     xvfb xauth time hyperfine bc
     desktop-file-utils libxml2-utils  # check the installed menu entry and icon in the .deb test
+    scdoc  # the man pages
+    lintian bash-completion  # check the .deb and its completion in the .deb test
     strace  # counts the read calls of the header scan in the reliability tests
 )
 

@@ -30,7 +30,7 @@ void appendBytes(std::string& out, std::string_view bytes) {
     }
 }
 
-std::optional<char> namedEscape(unsigned code, EscapeStyle style) {
+std::optional<char> namedEscape(unsigned code) {
     switch (code) {
     case '\n':
         return 'n';
@@ -39,7 +39,7 @@ std::optional<char> namedEscape(unsigned code, EscapeStyle style) {
     case '\t':
         return 't';
     case '\0':
-        return style == EscapeStyle::Debug ? std::optional<char>('0') : std::nullopt;
+        return '0';
     default:
         return std::nullopt;
     }
@@ -50,12 +50,12 @@ void appendControl(std::string& out, std::string_view sequence, unsigned code, E
         appendBytes(out, sequence);
         return;
     }
-    if (const auto named = namedEscape(code, style)) {
+    if (const auto named = namedEscape(code)) {
         out += {'\\', *named};
         return;
     }
     char escape[16];
-    std::snprintf(escape, sizeof escape, style == EscapeStyle::Json ? "\\u%04x" : "\\u{%X}", code);
+    std::snprintf(escape, sizeof escape, "\\u{%X}", code);
     out += escape;
 }
 
@@ -69,11 +69,7 @@ std::string escaped(std::string_view text, EscapeStyle style) {
         const std::string_view sequence = text.substr(0, length == 0 ? 1 : length);
         text.remove_prefix(sequence.size());
         if (length == 0) {
-            if (style == EscapeStyle::Json) {
-                out += "\\ufffd";
-            } else {
-                appendBytes(out, sequence);
-            }
+            appendBytes(out, sequence);
         } else if (const auto code = controlCode(sequence)) {
             appendControl(out, sequence, *code, style);
         } else if (sequence == "\\" || (sequence == "\"" && style != EscapeStyle::Terminal)) {

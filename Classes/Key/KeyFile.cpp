@@ -1,10 +1,14 @@
 #include "Key/KeyFile.h"
 
 #include "Basics/Encodings.h"
-#include "Files/FileInputStream.h"
+#include "Files/Descriptor.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 #include <vector>
 
 namespace corvix {
@@ -69,6 +73,39 @@ Outcome<> checkLine(std::string_view line, std::size_t number, const LineForm& f
     return {};
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Up to `most` bytes of `fd`, to its end or until `patience` has passed, whichever comes first.
+Outcome<std::string> readUpTo(int fd, std::size_t most, std::chrono::milliseconds patience) {
+    const Clock::time_point deadline = Clock::now() + patience;
+    std::string text;
+    char piece[512];
+    while (text.size() < most) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (polled == 0) {
+            const auto ms = patience.count();
+            return Error{systemError(ETIMEDOUT),
+                         {},
+                         "not written whole and closed within " +
+                             (ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds"
+                                             : std::to_string(ms) + " ms")};
+        }
+        const ssize_t count =
+            polled < 0 ? -1 : ::read(fd, piece, std::min(sizeof piece, most - text.size()));
+        if (count == 0) {
+            break;
+        }
+        if (count > 0) {
+            text.append(piece, static_cast<std::size_t>(count));
+        } else if (errno != EINTR && errno != EAGAIN) {
+            return Error::system(errno, {}, "cannot read");
+        }
+    }
+    return text;
+}
+
 } // namespace
 
 Outcome<KeyMaterial> KeyFile::parse(std::string_view text) {
@@ -94,10 +131,16 @@ Outcome<KeyMaterial> KeyFile::parse(std::string_view text) {
     return KeyMaterial::from(std::move(values[0]), std::move(values[1]));
 }
 
-Outcome<KeyMaterial> KeyFile::read(const std::string& path) {
-    const auto text = FileInputStream::readText(path, kLargestFile);
+Outcome<KeyMaterial> KeyFile::read(const std::string& path, std::chrono::milliseconds patience) {
+    // Not blocking, so that opening a FIFO does not wait for a writer: poll() waits instead.
+    Descriptor owned(
+        path == "-" ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (path != "-" && !owned.isOpen()) {
+        return Error::system(errno, path, "cannot open");
+    }
+    auto text = readUpTo(path == "-" ? STDIN_FILENO : owned.get(), kLargestFile + 1, patience);
     if (!text) {
-        return Error{text.error().code, path, text.error().code.message()};
+        return Error{text.error().code, path, text.error().reason};
     }
     if (text->size() > kLargestFile) {
         return Error::of(Errc::badKeyMaterial, path,

@@ -10,7 +10,8 @@
 //              no file other than these and those before may be there;
 //   "lines"    parts of printed lines, those on stdout in this order.
 // Then what a table cannot hold: every control character in --json names, standard output
-// that fails, the key fingerprint against openssl, and the flush before a replacing rename.
+// that fails, the key fingerprint against openssl, the flush before a replacing rename, and
+// many jobs under a low limit of descriptors.
 
 #include "Basics/Encodings.h"
 #include "Format/FileCipher.h"
@@ -216,6 +217,22 @@ TEST(CliSystemCalls, AReplacedOutputIsFlushedToDiskBeforeItIsRenamed) {
     const std::string trace = asText(readBytes(scratch / "trace"));
     ASSERT_NE(trace.find("rename"), std::string::npos) << trace;
     EXPECT_LT(trace.find("sync("), trace.find("rename")) << trace;
+}
+
+TEST(CliDescriptors, ManyJobsUnderALowLimitWriteEveryFile) {
+    const Scratch scratch;
+    constexpr std::ptrdiff_t kFiles = 1500;
+    const Bytes content = pattern(16384); // long enough for the jobs to overlap
+    for (std::ptrdiff_t i = 0; i < kFiles; ++i) {
+        writeFile(scratch / ("in/f" + std::to_string(i)), content);
+    }
+    // 128 jobs of up to five descriptors each would need 640 of the 256.
+    const Exit ran = run({"prlimit", "--nofile=256:256", kCli, "encrypt", "-q", "-j", "128", "-r",
+                          "in", "-o", "out"},
+                         scratch.path());
+    EXPECT_EQ(ran.code, 0) << ran.err.substr(0, 1000);
+    EXPECT_EQ(ran.err.find("corvix-cli: -j lowered to "), 0U) << ran.err.substr(0, 1000);
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch / "out"), {}), kFiles);
 }
 
 } // namespace

@@ -1,13 +1,18 @@
-// Key files through corvix-cli: every malformation in tests/data/keyfiles by its reason, and keys
-// from keygen checked against the openssl command.
+// Key files through corvix-cli: every malformation and warning in tests/data/keyfiles by its
+// reason, key files from standard input, a pipe and a FIFO, and keys from keygen checked against
+// the openssl command.
+
+#include "Key/KeyFile.h"
 
 #include "Basics/Encodings.h"
 #include "TestKit.h"
 
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace corvix::test {
 namespace {
@@ -42,7 +47,29 @@ TEST(KeyFile, EachRowOfTheTableExitsAsExpectedAndWritesOnlyOnSuccess) {
             << run.err;
         EXPECT_EQ(fs::exists(dir / "plain.enc"), exit == 0);
     }
-    EXPECT_EQ(rows, 14U);
+    EXPECT_EQ(rows, 20U);
+}
+
+TEST(KeyFile, StandardInputPipesAndFifosAreReadLikeFilesButNotWaitedForLong) {
+    Scratch dir;
+    const std::string text = readFile(kKeyFiles / "valid.key");
+    writeFile(dir / "app.key", text);
+    for (const std::string source : {"- < app.key", "<(cat app.key)"}) {
+        const Exit ran = run({"bash", "-c", kCli + " key --key-file " + source}, dir.path());
+        EXPECT_EQ(ran.out.substr(0, text.size()), text) << source << ": " << ran.err;
+    }
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    Child reader({kCli, "key", "--key-file", "fifo"}, dir.path());
+    writeFile(dir / "fifo", text); // opening the FIFO to write waits until corvix-cli reads it
+    const Exit ran = reader.wait();
+    EXPECT_EQ(ran.out.substr(0, text.size()), text) << ran.err;
+
+    // A writer that neither writes nor closes is given up on.
+    const int writer = ::open((dir / "fifo").c_str(), O_RDWR | O_CLOEXEC);
+    const auto material = KeyFile::read((dir / "fifo").string(), std::chrono::milliseconds(20));
+    ::close(writer);
+    ASSERT_FALSE(material);
+    EXPECT_EQ(material.error().reason, "not written whole and closed within 20 ms");
 }
 
 TEST(KeyFile, KeygenKeysAgreeWithOpensslAndReadOnlyTheirOwnFiles) {
