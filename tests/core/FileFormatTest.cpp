@@ -79,6 +79,12 @@ TEST_P(FileFormat, IsWhatOpensslBuildsAndReadsBack) {
     EXPECT_EQ(dir.tree(), (std::vector<std::string>{"back", "in", "out", "src", "src.enc"}));
 }
 
+// The rows above run every backend registered; the build's default, linked in whole, must have
+// registered itself, or its rows would silently be missing.
+TEST(Backends, TheBuildsDefaultIsRegistered) {
+    EXPECT_EQ(CipherBackends::chosen().name, CORVIX_ENCRYPTION_BACKEND);
+}
+
 // clang-format off
 const Size kSizes[] = {{"empty", 0, ""}, {"block_less_1", 15, "quorveth"}, {"block", 16, "quorveth"},
                        {"chunk_less_1", kMiB - 1, "quorveth"}, {"chunk", kMiB, "quorveth"},
