@@ -20,12 +20,16 @@
 #include <algorithm>
 #include <corvix/CorvixKey.h>
 #include <corvix/Version.h>
+#include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvix::test {
 namespace {
@@ -177,10 +181,12 @@ TEST(CliJson, EveryNameRoundTripsAndNonUtf8NamesKeepTheirBytes) {
               "out/\xff\xc3\xa9.enc");
 }
 
-TEST(CliStdout, AFailedWriteIsAnErrorAndAClosedPipeStopsTheRun) {
+TEST(CliStdout, AFailedWriteIsAnErrorAndAReaderThatGoesAwayStopsTheRun) {
     const Scratch scratch;
-    for (unsigned i = 0; i < 10; ++i) {
-        writeFile(scratch / ("in/f" + std::to_string(i)), asText(pattern(4 << 20, i)));
+    writeFile(scratch / "in/f0", "first");
+    for (unsigned i = 1; i < 10; ++i) {
+        writeFile(scratch / ("in/f" + std::to_string(i)), "");
+        fs::resize_file(scratch / ("in/f" + std::to_string(i)), 8 << 20);
     }
     for (const std::string args : {"key", "--version", "encrypt --json -r in -o full"}) {
         const Exit ran = run({"bash", "-c", kCli + " " + args + " > /dev/full"}, scratch.path());
@@ -188,10 +194,33 @@ TEST(CliStdout, AFailedWriteIsAnErrorAndAClosedPipeStopsTheRun) {
         EXPECT_NE(ran.err.find("cannot write to standard output: No space left"),
                   std::string::npos);
     }
-    const Exit piped =
-        run({"bash", "-c",
-             kCli + " encrypt --json -j1 -r in -o piped | head -1; exit ${PIPESTATUS[0]}"},
-            scratch.path());
+    // The reader takes the first line and goes away while the run is held still before the
+    // second output is in place, so that files remain that the run must not start.
+    std::optional<Child> child;
+    int reader = -1;
+    for (int attempt = 0;; ++attempt) {
+        ASSERT_LT(attempt, 5) << "the run was never caught before its second output";
+        fs::remove_all(scratch / "piped");
+        int ends[2];
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        child.emplace(
+            std::vector<std::string>{kCli, "encrypt", "--json", "-j1", "-r", "in", "-o", "piped"},
+            scratch.path(), ends[1]);
+        ::close(ends[1]);
+        reader = ends[0];
+        std::string first;
+        for (char c = 0; ::read(reader, &c, 1) == 1 && c != '\n';) {
+            first += c;
+        }
+        EXPECT_EQ(json::parse(first).at("input"), "in/f0");
+        if (child->freezeWhen([&] { return !fs::exists(scratch / "piped/f1.enc"); })) {
+            break;
+        }
+        ::close(reader);
+    }
+    ::close(reader);
+    child->signal(SIGCONT);
+    const Exit piped = child->wait();
     EXPECT_EQ(piped.code, 1) << piped.err; // not 141: no death by SIGPIPE
     EXPECT_NE(piped.err.find("not started"), std::string::npos) << piped.err;
     for (const auto& entry : fs::directory_iterator(scratch / "piped")) {

@@ -98,12 +98,15 @@ Bytes pattern(std::size_t count, unsigned seed) {
     return bytes;
 }
 
-Child::Child(const std::vector<std::string>& command, const fs::path& folder)
+Child::Child(const std::vector<std::string>& command, const fs::path& folder, int out)
     : out_(fresh("out")), err_(fresh("err")) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, out, 1);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     std::vector<char*> argv;
@@ -127,6 +130,22 @@ Child::~Child() {
 
 void Child::signal(int number) const {
     ::kill(pid_, number);
+}
+
+bool Child::freezeWhen(const std::function<bool()>& ready) const {
+    for (;;) {
+        signal(SIGSTOP);
+        siginfo_t info{};
+        while (::waitid(P_PID, pid_, &info, WSTOPPED | WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+        }
+        if (info.si_code != CLD_STOPPED) {
+            return false;
+        }
+        if (ready()) {
+            return true;
+        }
+        signal(SIGCONT);
+    }
 }
 
 Exit Child::wait() {
