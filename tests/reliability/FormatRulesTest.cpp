@@ -32,7 +32,7 @@ Bytes sealed(const Bytes& plain) {
 struct Row {
     const char* name;
     std::vector<Bytes> pieces; // after the header line
-    std::size_t flipAt;        // a byte of the body to change, or 0
+    std::size_t flipAt;        // a byte of the body to change (XOR 0x11), or 0
     const char* reason;
 };
 
@@ -51,6 +51,11 @@ const std::vector<Row>& rows() {
          {sealed(pattern(kChunk, 4)), sealed({})},
          0,
          "chunk 2 decrypts to 0 bytes"},
+        // After a good chunk, the last byte of the second one's padding (0x0C) becomes 0x1D.
+        {"second_chunk_does_not_decrypt",
+         {sealed(pattern(kChunk, 5)), sealed(pattern(100, 6))},
+         kSealed + 112 - 17,
+         "chunk 2 does not decrypt"},
     };
     return table;
 }
@@ -64,7 +69,7 @@ protected:
             file.insert(file.end(), piece.begin(), piece.end());
         }
         if (GetParam().flipAt != 0) {
-            file[25 + GetParam().flipAt] ^= 0x10 ^ 0x01; // a padding block's 0x10 becomes 0x01
+            file[25 + GetParam().flipAt] ^= 0x11; // a padding byte 0x10 becomes 0x01
         }
         writeFile(path, file);
         writeFile(scratch / "out", "earlier");
