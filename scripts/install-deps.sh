@@ -13,7 +13,7 @@ packages=(
     clang libclang-rt-dev
     xvfb xauth time hyperfine bc
     desktop-file-utils libxml2-utils  # check the installed menu entry and icon in the .deb test
-    strace  # counts the read calls of the header scan in the reliability tests
+    strace  # the system calls of a replacing write and of the file layer's fast paths (CLI tests)
 )
 
 # Intel's multi-buffer crypto library encrypts many chunks at once; it exists for x86-64 only.

@@ -255,19 +255,27 @@ TEST(CliKey, FingerprintIsTheOpensslSha256OfTheKeyAndNeedsAWorkingDigest) {
     EXPECT_NE(encrypt.err.find("cannot provide AES-256-CBC"), std::string::npos) << encrypt.err;
 }
 
-TEST(CliSystemCalls, AReplacedOutputIsFlushedToDiskBeforeItIsRenamed) {
+// A replaced output is flushed to disk before it is renamed; and the file layer's Linux-only
+// fast paths are in use exactly when the build has them (CORVIX_PORTABLE_FS leaves them out).
+TEST(CliSystemCalls, AReplacedOutputIsFlushedBeforeItIsRenamedAndFastPathsAreTheBuilds) {
     const Scratch scratch;
-    writeFile(scratch / "a.txt", "new");
-    writeFile(scratch / "a.txt.enc", "old");
+    writeFile(scratch / "in/sub/a.txt", "new");
+    writeFile(scratch / "in/sub/b.txt", "new");
+    writeFile(scratch / "out/sub/a.txt.enc", "old");
     // LeakSanitizer cannot run under ptrace.
     const Exit ran = run({"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-o", "trace", "-e",
-                          "trace=fdatasync,fsync,rename,renameat,renameat2,linkat", kCli, "encrypt",
-                          "-f", "a.txt"},
+                          "trace=fdatasync,fsync,rename,renameat,renameat2,linkat,openat,openat2",
+                          kCli, "encrypt", "-f", "-r", "in", "-o", "out"},
                          scratch.path());
     ASSERT_EQ(ran.code, 0) << ran.err;
-    const std::string trace = asText(readBytes(scratch / "trace"));
-    ASSERT_NE(trace.find("rename"), std::string::npos) << trace;
-    EXPECT_LT(trace.find("sync("), trace.find("rename")) << trace;
+    const std::string trace = readFile(scratch / "trace");
+    const auto renamed = trace.find(", \"a.txt.enc\"");
+    ASSERT_NE(renamed, std::string::npos) << trace;
+    EXPECT_LT(trace.find("sync("), renamed) << trace;
+    for (const char* fastPath : {"openat2(", "O_TMPFILE", "O_PATH", "/proc/self/status"}) {
+        EXPECT_EQ(trace.find(fastPath) != std::string::npos, CORVIX_TEST_PORTABLE_FS == 0)
+            << fastPath;
+    }
 }
 
 } // namespace

@@ -61,9 +61,12 @@ TEST(AtomicFileWriter, WritesWholeOrNotAtAllWithItsOwnModes) {
         AtomicFileWriter writer(target.string());
         ASSERT_TRUE(writer.create(0664)) << writer.failure()->message();
         ASSERT_TRUE(put(writer, "new"));
-        // A new file has no name until it is whole; a replacement's temporary file is private.
+        // A new file has no name until it is whole (where the system has unnamed files); a
+        // temporary file is private.
         const auto writing = namesIn(scratch.path());
-        EXPECT_EQ(writing.size(), row.before == "file" || row.before == "link" ? 2U : 0U);
+        const bool earlier = row.before == "file" || row.before == "link";
+        EXPECT_EQ(writing.size(),
+                  (earlier ? 1U : 0U) + (earlier || CORVIX_TEST_PORTABLE_FS ? 1 : 0));
         for (const std::string& name : writing) {
             EXPECT_TRUE(name == row.file ||
                         (AtomicFileWriter::isTemporaryName(name) && modeOf(scratch / name) == 0600))
