@@ -34,7 +34,8 @@ std::optional<corvix::Bytes> chunkByChunk(Operation op, const corvix::Bytes& inp
     corvix::Bytes output;
     for (std::size_t at = 0; at < input.size(); at += chunk) {
         const corvix::Bytes rest(input.begin() + at, input.end());
-        const auto done = op(rest, std::min<std::ptrdiff_t>(chunk, std::ssize(rest)), m.key, m.iv);
+        const auto done =
+            op(rest, std::min<std::ptrdiff_t>(chunk, std::ssize(rest)), m.key(), m.iv());
         if (!done) {
             return std::nullopt;
         }
