@@ -36,8 +36,6 @@ Scratch::Scratch() : path_(fresh("run")) {
 }
 
 Scratch::~Scratch() {
-    // A test may have taken the search right away from a folder.
-    std::ignore = std::system(("chmod -R u+rwx '" + path_.string() + "' 2>/dev/null").c_str());
     std::error_code ignored;
     fs::remove_all(path_, ignored);
 }
@@ -165,31 +163,6 @@ Exit Child::wait() {
 
 Exit run(const std::vector<std::string>& command, const fs::path& folder) {
     return Child(command, folder).wait();
-}
-
-StdoutCapture::StdoutCapture() : path_(fresh("stdout")) {
-    std::fflush(stdout);
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    saved_ = ::dup(STDOUT_FILENO);
-    ::dup2(fd, STDOUT_FILENO);
-    ::close(fd);
-}
-
-StdoutCapture::~StdoutCapture() {
-    std::ignore = text();
-}
-
-std::string StdoutCapture::text() {
-    if (saved_ < 0) {
-        return {};
-    }
-    std::fflush(stdout);
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-    saved_ = -1;
-    std::string captured = readFile(path_);
-    fs::remove(path_);
-    return captured;
 }
 
 std::ptrdiff_t FailingOutputStream::write(const std::uint8_t* buffer, std::size_t n) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// What every test folder shares: a scratch folder, whole files, pattern bytes, child processes,
-// captured standard output and a failing device.
+// What every test folder shares: a scratch folder, whole files, pattern bytes, child processes
+// and a failing device. (Standard output is captured with GoogleTest's CaptureStdout.)
 
 #include "Files/Streams.h"
 
@@ -79,21 +79,6 @@ private:
 
 /// Runs `command` in `folder` to its end.
 [[nodiscard]] Exit run(const std::vector<std::string>& command, const fs::path& folder = ".");
-
-/// Everything written to file descriptor 1 from construction until `text()`.
-class StdoutCapture {
-public:
-    StdoutCapture();
-    ~StdoutCapture();
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
-    /// Stops capturing and gives what was written.
-    [[nodiscard]] std::string text();
-
-private:
-    fs::path path_;
-    int saved_ = -1;
-};
 
 /// The failing device: once `capacity` bytes are in, every write fails as on a full disk.
 class FailingOutputStream final : public OutputStream {

@@ -20,6 +20,7 @@
 #include <QPromise>
 #include <QPushButton>
 #include <QTest>
+#include <gtest/gtest.h>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QThreadPool>
@@ -198,13 +199,13 @@ private slots:
         QFETCH(QString, row);
         const QStringList column = row.split('|');
         QString failed;
-        StdoutCapture capture;
+        testing::internal::CaptureStdout();
         for (const QString& line : column[0].split(';', Qt::SkipEmptyParts)) {
             const QStringList args = line.section(' ', 1).split(',', Qt::SkipEmptyParts);
             failed = failed.isEmpty() && !step(line.section(' ', 0, 0), args) ? line : failed;
         }
         // The framework's own warnings go to stdout too; a '*' stands for the rest of a line.
-        const QString out = QString::fromStdString(capture.text())
+        const QString out = QString::fromStdString(testing::internal::GetCapturedStdout())
                                 .remove(QRegularExpression("(QWARN|   Loc:).*\n"))
                                 .trimmed();
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
