@@ -20,11 +20,11 @@
 #include <QPromise>
 #include <QPushButton>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QThreadPool>
 #include <corvix/CorvixKey.h>
+#include <gtest/gtest.h>
 
 using namespace corvix;
 using namespace corvix::test;
