@@ -19,12 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          last >= 0xF0 && i < (1U << (last - 0xEF)) && file.size() + size <= (256U << 10); ++i) {
         file.insert(file.end(), data, data + size);
     }
-    const auto found = std::find(file.begin(), file.end(), FileCipher::kHeaderEnd);
+    const auto found = std::find(file.begin(), file.end(), FileFormat::kHeaderEnd);
     const Bytes body(found == file.end() ? found : found + 1, file.end());
     const auto expected = found == file.end()
                               ? std::nullopt
                               : chunkByChunk(AESUtils::decryptBytes, body, 1048592, material);
-    require(AESUtils::decryptFileToBytes(fuzzFile(file, "in"), material.key, material.iv) ==
-            expected);
+    require(AESUtils::decryptFileToBytes(fuzzFile(file, "in"), material) == expected);
     return 0;
 }

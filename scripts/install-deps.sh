@@ -15,7 +15,7 @@ packages=(
     desktop-file-utils libxml2-utils  # check the installed menu entry and icon in the .deb test
     scdoc  # the man pages
     lintian bash-completion  # check the .deb and its completion in the .deb test
-    strace  # counts the read calls of the header scan in the reliability tests
+    strace  # the header scan's reads, a replacing write's and the file layer's system calls
 )
 
 # Intel's multi-buffer crypto library encrypts many chunks at once; it exists for x86-64 only.

@@ -65,12 +65,14 @@ int tryTemporaryNames(const std::string& name, std::string& chosen, Attempt atte
 // The umask is read once; Linux shows it without changing it, elsewhere it is set and put back.
 unsigned processUmask() {
     static const unsigned mask = [] {
+#if defined(__linux__) && !defined(CORVIX_PORTABLE_FS)
         std::ifstream status("/proc/self/status");
         for (std::string line; std::getline(status, line);) {
             if (line.starts_with("Umask:")) {
                 return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
             }
         }
+#endif
         const mode_t old = ::umask(077);
         ::umask(old);
         return static_cast<unsigned>(old);

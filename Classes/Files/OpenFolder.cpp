@@ -20,7 +20,7 @@ namespace {
 
 // A folder is only ever a place to look names up in, so it is opened for that alone where the
 // system allows it; its names are read through a descriptor of their own (see names()).
-#ifdef O_PATH
+#if defined(O_PATH) && !defined(CORVIX_PORTABLE_FS)
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 #else
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;

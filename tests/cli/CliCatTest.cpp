@@ -1,4 +1,5 @@
-// corvix-cli cat: a range of the plaintext on standard output, and a file it cannot read.
+// corvix-cli cat: ranges of the plaintext on standard output, up to the top of the 64-bit range,
+// and a file it cannot read.
 
 #include "TestKit.h"
 
@@ -11,16 +12,26 @@ TEST(CliCat, WritesARangeOrSaysWhyNot) {
     const Bytes plain = test::pattern(2 * 1048576 + 100, 5);
     test::writeFile(dir / "a", plain);
     ASSERT_EQ(test::run({CORVIX_CLI_PATH, "encrypt", "a"}, dir.path()).code, 0);
-    const test::Exit range = test::run(
-        {CORVIX_CLI_PATH, "cat", "--offset", "1048570", "--length=20", "a.enc"}, dir.path());
-    EXPECT_EQ(range.code, 0) << range.err;
-    EXPECT_TRUE(range.out == std::string(plain.begin() + 1048570, plain.begin() + 1048590));
-    // The largest length there is: the rest of the file, the end not overflowing.
-    const test::Exit rest = test::run(
-        {CORVIX_CLI_PATH, "cat", "--offset", "1", "--length", "18446744073709551615", "a.enc"},
-        dir.path());
-    EXPECT_EQ(rest.code, 0) << rest.err;
-    EXPECT_TRUE(rest.out == std::string(plain.begin() + 1, plain.end()));
+    const std::string max = "18446744073709551615";
+    // A row: the options, then where the range starts in the plaintext and how long it is.
+    const std::vector<std::tuple<std::vector<std::string>, std::size_t, std::size_t>> rows = {
+        {{"--offset", "1048570", "--length=20"}, 1048570, 20},
+        {{}, 0, plain.size()},
+        {{"--offset", "1", "--length", max}, 1, plain.size() - 1},
+        {{"--offset=" + max, "--length", "5"}, plain.size(), 0},
+        {{"--length", "0"}, 0, 0},
+    };
+    for (auto [command, from, count] : rows) {
+        const std::string name = command.empty() ? "whole" : command[0] + " " + command[1];
+        command.insert(command.begin(), {CORVIX_CLI_PATH, "cat"});
+        command.push_back("a.enc");
+        const test::Exit range = test::run(command, dir.path());
+        EXPECT_EQ(range.code, 0) << name << range.err;
+        EXPECT_TRUE(range.out ==
+                    std::string(plain.begin() + static_cast<std::ptrdiff_t>(from),
+                                plain.begin() + static_cast<std::ptrdiff_t>(from + count)))
+            << name;
+    }
     const test::Exit absent = test::run({CORVIX_CLI_PATH, "cat", "absent.enc"}, dir.path());
     EXPECT_EQ(absent.code, 1);
     EXPECT_EQ(absent.err.find("corvix-cli: absent.enc: cannot open"), 0U) << absent.err;

@@ -6,12 +6,12 @@
 //              "pattern:N" N pattern bytes, "link:TARGET" a link, "fifo:" a FIFO, and a
 //              leading "old:" dates the file an hour back;
 //   "exit"     the exit code;
-//   "after"    files the run leaves, path -> content (a .enc file is decrypted first) or null;
+//   "after"    files the run leaves, path -> content (a .enc file must decrypt to it) or null;
 //              no file other than these and those before may be there;
-//   "lines"    parts of printed lines, those on stdout in this order.
+//   "stdout", "stderr"  parts of the lines printed there, in this order.
 // Then what a table cannot hold: every control character in --json names, standard output
-// that fails, the key fingerprint against openssl, the flush before a replacing rename, and
-// many jobs under a low limit of descriptors.
+// that fails or goes away, the key fingerprint against openssl, the flush before a replacing
+// rename, and many jobs under a low limit of descriptors.
 
 #include "Basics/Encodings.h"
 #include "Format/FileCipher.h"
@@ -19,12 +19,17 @@
 
 #include <algorithm>
 #include <corvix/CorvixKey.h>
+#include <corvix/Version.h>
+#include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvix::test {
 namespace {
@@ -64,12 +69,11 @@ std::string held(const fs::path& path) {
     if (fs::is_fifo(fs::symlink_status(path))) {
         return "fifo:";
     }
-    if (path.extension() == ".enc") {
-        if (const auto plain = FileCipher::decryptToBytes(path, *CorvixKey::material())) {
-            return asText(*plain);
-        }
+    if (path.extension() != ".enc") {
+        return asText(readBytes(path));
     }
-    return asText(readBytes(path));
+    const auto plain = FileCipher::decryptToBytes(path, *CorvixKey::material());
+    return plain ? asText(*plain) : "<does not decrypt>";
 }
 
 std::vector<json> scenarios() {
@@ -77,10 +81,29 @@ std::vector<json> scenarios() {
     return json::parse(table).get<std::vector<json>>();
 }
 
+// Whether `printed` holds `parts` in this order.
+bool holdsInOrder(const std::string& printed, const std::vector<std::string>& parts) {
+    std::size_t at = 0;
+    for (const std::string& part : parts) {
+        at = printed.find(part, at);
+        if (at == std::string::npos) {
+            return false;
+        }
+        at += part.size();
+    }
+    return true;
+}
+
 class CliScenario : public testing::TestWithParam<json> {};
 
 TEST_P(CliScenario, ExitsWritesAndPrintsAsExpected) {
     const json& row = GetParam();
+    for (const auto& [key, value] : row.items()) {
+        ASSERT_TRUE(std::set<std::string>(
+                        {"name", "prefix", "args", "before", "exit", "after", "stdout", "stderr"})
+                        .contains(key))
+            << key;
+    }
     const json before = row.value("before", json::object());
     const json after = row.value("after", json::object());
     const Scratch scratch;
@@ -106,19 +129,20 @@ TEST_P(CliScenario, ExitsWritesAndPrintsAsExpected) {
         }
     }
     EXPECT_EQ(files, expected);
-    std::size_t at = 0;
-    for (const std::string& part : row.value("lines", std::vector<std::string>{})) {
-        const auto found = ran.out.find(part, at);
-        at = found == std::string::npos ? at : found + part.size();
-        EXPECT_TRUE(found != std::string::npos || ran.err.find(part) != std::string::npos)
-            << part << "\n"
-            << ran.out + ran.err;
-    }
-    // Whatever the names hold, no line is broken and no terminal is driven.
+    EXPECT_TRUE(holdsInOrder(ran.out, row.value("stdout", std::vector<std::string>{}))) << ran.out;
+    EXPECT_TRUE(holdsInOrder(ran.err, row.value("stderr", std::vector<std::string>{}))) << ran.err;
+    // Whatever the names hold, no line is broken and no terminal is driven: no C0 control
+    // character but the line end, no DEL, no C1 control character (UTF-8 C2 80 to C2 9F).
     const std::string printed = ran.out + ran.err;
     EXPECT_TRUE(std::none_of(printed.begin(), printed.end(), [](unsigned char c) {
         return (c < 0x20 && c != '\n') || c == 0x7F;
     })) << printed;
+    EXPECT_EQ(std::adjacent_find(printed.begin(), printed.end(),
+                                 [](unsigned char a, unsigned char b) {
+                                     return a == 0xC2 && b >= 0x80 && b < 0xA0;
+                                 }),
+              printed.end())
+        << printed;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CliScenario, testing::ValuesIn(scenarios()),
@@ -157,10 +181,12 @@ TEST(CliJson, EveryNameRoundTripsAndNonUtf8NamesKeepTheirBytes) {
               "out/\xff\xc3\xa9.enc");
 }
 
-TEST(CliStdout, AFailedWriteIsAnErrorAndAClosedPipeStopsTheRun) {
+TEST(CliStdout, AFailedWriteIsAnErrorAndAReaderThatGoesAwayStopsTheRun) {
     const Scratch scratch;
-    for (unsigned i = 0; i < 10; ++i) {
-        writeFile(scratch / ("in/f" + std::to_string(i)), asText(pattern(4 << 20, i)));
+    writeFile(scratch / "in/f0", "first");
+    for (unsigned i = 1; i < 10; ++i) {
+        writeFile(scratch / ("in/f" + std::to_string(i)), "");
+        fs::resize_file(scratch / ("in/f" + std::to_string(i)), 8 << 20);
     }
     for (const std::string args : {"key", "--version", "encrypt --json -r in -o full"}) {
         const Exit ran = run({"bash", "-c", kCli + " " + args + " > /dev/full"}, scratch.path());
@@ -168,10 +194,33 @@ TEST(CliStdout, AFailedWriteIsAnErrorAndAClosedPipeStopsTheRun) {
         EXPECT_NE(ran.err.find("cannot write to standard output: No space left"),
                   std::string::npos);
     }
-    const Exit piped =
-        run({"bash", "-c",
-             kCli + " encrypt --json -j1 -r in -o piped | head -1; exit ${PIPESTATUS[0]}"},
-            scratch.path());
+    // The reader takes the first line and goes away while the run is held still before the
+    // second output is in place, so that files remain that the run must not start.
+    std::optional<Child> child;
+    int reader = -1;
+    for (int attempt = 0;; ++attempt) {
+        ASSERT_LT(attempt, 5) << "the run was never caught before its second output";
+        fs::remove_all(scratch / "piped");
+        int ends[2];
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        child.emplace(
+            std::vector<std::string>{kCli, "encrypt", "--json", "-j1", "-r", "in", "-o", "piped"},
+            scratch.path(), ends[1]);
+        ::close(ends[1]);
+        reader = ends[0];
+        std::string first;
+        for (char c = 0; ::read(reader, &c, 1) == 1 && c != '\n';) {
+            first += c;
+        }
+        EXPECT_EQ(json::parse(first).at("input"), "in/f0");
+        if (child->freezeWhen([&] { return !fs::exists(scratch / "piped/f1.enc"); })) {
+            break;
+        }
+        ::close(reader);
+    }
+    ::close(reader);
+    child->signal(SIGCONT);
+    const Exit piped = child->wait();
     EXPECT_EQ(piped.code, 1) << piped.err; // not 141: no death by SIGPIPE
     EXPECT_NE(piped.err.find("not started"), std::string::npos) << piped.err;
     for (const auto& entry : fs::directory_iterator(scratch / "piped")) {
@@ -181,19 +230,21 @@ TEST(CliStdout, AFailedWriteIsAnErrorAndAClosedPipeStopsTheRun) {
 
 TEST(CliKey, FingerprintIsTheOpensslSha256OfTheKeyAndNeedsAWorkingDigest) {
     const Scratch scratch;
-    const Exit openssl = run({"bash", "-c",
-                              "K=$('" + kCli +
-                                  "' key | sed -n 's/^key://p'); printf \"$(echo "
-                                  "\"$K\" | sed 's/../\\\\x&/g')\" | openssl dgst "
-                                  "-sha256 -r | cut -c1-16"});
-    EXPECT_NE(run({kCli, "--version"}).out.find("\nkey fingerprint: " + openssl.out),
-              std::string::npos);
+    const Exit key = run({kCli, "key"});
+    ASSERT_TRUE(key.code == 0 && key.out.starts_with("key:")) << key.err;
+    writeFile(scratch / "key.bin", bytesFromHex(key.out.substr(4, 64)));
+    const Exit digest =
+        run({CORVIX_OPENSSL_COMMAND, "dgst", "-sha256", "-r", "key.bin"}, scratch.path());
+    ASSERT_EQ(digest.code, 0) << digest.err;
+    EXPECT_EQ(run({kCli, "--version"}).out,
+              std::string("corvix-cli " CORVIX_VERSION "\nkey fingerprint: ") +
+                  digest.out.substr(0, 16) + "\n");
     // OpenSSL with only its null provider has no SHA-256: no key, rather than a key of zeros.
     writeFile(scratch / "null.cnf", "openssl_conf = a\n[a]\nproviders = b\n[b]\nnull = c\n"
                                     "[c]\nactivate = 1\n");
-    const Exit key = run({"env", "OPENSSL_CONF=null.cnf", kCli, "key"}, scratch.path());
-    EXPECT_EQ(key.code, 1);
-    EXPECT_EQ(key.out, "");
+    const Exit noDigest = run({"env", "OPENSSL_CONF=null.cnf", kCli, "key"}, scratch.path());
+    EXPECT_EQ(noDigest.code, 1);
+    EXPECT_EQ(noDigest.out, "");
     // Nor any cipher: a key file needs no digest, and the run says what is missing.
     writeFile(scratch / "app.key",
               "key:" + std::string(64, '1') + "\niv:" + std::string(32, '2') + "\n");
@@ -204,19 +255,27 @@ TEST(CliKey, FingerprintIsTheOpensslSha256OfTheKeyAndNeedsAWorkingDigest) {
     EXPECT_NE(encrypt.err.find("cannot provide AES-256-CBC"), std::string::npos) << encrypt.err;
 }
 
-TEST(CliSystemCalls, AReplacedOutputIsFlushedToDiskBeforeItIsRenamed) {
+// A replaced output is flushed to disk before it is renamed; and the file layer's Linux-only
+// fast paths are in use exactly when the build has them (CORVIX_PORTABLE_FS leaves them out).
+TEST(CliSystemCalls, AReplacedOutputIsFlushedBeforeItIsRenamedAndFastPathsAreTheBuilds) {
     const Scratch scratch;
-    writeFile(scratch / "a.txt", "new");
-    writeFile(scratch / "a.txt.enc", "old");
+    writeFile(scratch / "in/sub/a.txt", "new");
+    writeFile(scratch / "in/sub/b.txt", "new");
+    writeFile(scratch / "out/sub/a.txt.enc", "old");
     // LeakSanitizer cannot run under ptrace.
     const Exit ran = run({"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-o", "trace", "-e",
-                          "trace=fdatasync,fsync,rename,renameat,renameat2,linkat", kCli, "encrypt",
-                          "-f", "a.txt"},
+                          "trace=fdatasync,fsync,rename,renameat,renameat2,linkat,openat,openat2",
+                          kCli, "encrypt", "-f", "-r", "in", "-o", "out"},
                          scratch.path());
     ASSERT_EQ(ran.code, 0) << ran.err;
-    const std::string trace = asText(readBytes(scratch / "trace"));
-    ASSERT_NE(trace.find("rename"), std::string::npos) << trace;
-    EXPECT_LT(trace.find("sync("), trace.find("rename")) << trace;
+    const std::string trace = readFile(scratch / "trace");
+    const auto renamed = trace.find(", \"a.txt.enc\"");
+    ASSERT_NE(renamed, std::string::npos) << trace;
+    EXPECT_LT(trace.find("sync("), renamed) << trace;
+    for (const char* fastPath : {"openat2(", "O_TMPFILE", "O_PATH", "/proc/self/status"}) {
+        EXPECT_EQ(trace.find(fastPath) != std::string::npos, CORVIX_TEST_PORTABLE_FS == 0)
+            << fastPath;
+    }
 }
 
 TEST(CliDescriptors, ManyJobsUnderALowLimitWriteEveryFile) {

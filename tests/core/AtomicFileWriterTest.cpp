@@ -5,6 +5,7 @@
 #include "Files/AtomicFileWriter.h"
 
 #include "Basics/Encodings.h"
+#include "Files/FileInputStream.h"
 #include "TestKit.h"
 
 #include <algorithm>
@@ -13,6 +14,9 @@
 
 namespace corvix::test {
 namespace {
+
+// Set before any writer reads it: a new file's mode is what it asks for less this mask.
+[[maybe_unused]] const mode_t kEarlierUmask = ::umask(027);
 
 unsigned modeOf(const fs::path& path) {
     struct stat info {};
@@ -35,13 +39,11 @@ bool put(AtomicFileWriter& writer, const std::string& text) {
 TEST(AtomicFileWriter, WritesWholeOrNotAtAllWithItsOwnModes) {
     struct Case {
         const char* name;
-        std::string before; // "", "file" (mode 0640), "link" (to nothing), or "racer": another
+        std::string before; // "", "file" (mode 0604), "link" (to nothing), or "racer": another
                             // writer puts a file there while this one writes
         bool commit;
         std::string file = "out";
     };
-    const mode_t umask = ::umask(0);
-    ::umask(umask);
     for (const Case& row :
          {Case{"new", "", true}, Case{"new, dropped", "", false}, Case{"replaced", "file", true},
           Case{"replacement, dropped", "file", false},
@@ -52,16 +54,19 @@ TEST(AtomicFileWriter, WritesWholeOrNotAtAllWithItsOwnModes) {
         const fs::path target = scratch / row.file;
         if (row.before == "file") {
             writeFile(target, "earlier");
-            fs::permissions(target, static_cast<fs::perms>(0640));
+            fs::permissions(target, static_cast<fs::perms>(0604));
         } else if (row.before == "link") {
             fs::create_symlink("gone", target);
         }
         AtomicFileWriter writer(target.string());
-        ASSERT_TRUE(writer.create(0604)) << writer.failure()->message();
+        ASSERT_TRUE(writer.create(0664)) << writer.failure()->message();
         ASSERT_TRUE(put(writer, "new"));
-        // A new file has no name until it is whole; a replacement's temporary file is private.
+        // A new file has no name until it is whole (where the system has unnamed files); a
+        // temporary file is private.
         const auto writing = namesIn(scratch.path());
-        EXPECT_EQ(writing.size(), row.before == "file" || row.before == "link" ? 2U : 0U);
+        const bool earlier = row.before == "file" || row.before == "link";
+        EXPECT_EQ(writing.size(),
+                  (earlier ? 1U : 0U) + (earlier || CORVIX_TEST_PORTABLE_FS ? 1 : 0));
         for (const std::string& name : writing) {
             EXPECT_TRUE(name == row.file ||
                         (AtomicFileWriter::isTemporaryName(name) && modeOf(scratch / name) == 0600))
@@ -71,7 +76,7 @@ TEST(AtomicFileWriter, WritesWholeOrNotAtAllWithItsOwnModes) {
         ASSERT_TRUE(row.before != "racer" || (racer.create() && put(racer, "x") && racer.commit()));
         if (row.commit) {
             ASSERT_TRUE(writer.commit()) << writer.failure()->message();
-            EXPECT_EQ(modeOf(target), row.before == "file" ? 0640U : 0604U & ~umask);
+            EXPECT_EQ(modeOf(target), row.before == "file" ? 0604U : 0640U);
         } else {
             writer.discard();
         }
@@ -79,6 +84,22 @@ TEST(AtomicFileWriter, WritesWholeOrNotAtAllWithItsOwnModes) {
         EXPECT_TRUE(!fs::exists(target) ||
                     readBytes(target) == utf8Bytes(row.commit ? "new" : "earlier"));
     }
+}
+
+// Below a folder held open, the file layer takes plain names only and follows no link.
+TEST(AtomicFileWriter, TakesAPlainNameAndTheInputStreamNoLink) {
+    const Scratch scratch;
+    writeFile(scratch / "sub/file", "x");
+    fs::create_symlink("sub/file", scratch / "link");
+    const OpenFolder folder = *OpenFolder::open(scratch.path());
+    for (const char* name : {"", ".", "..", "sub/x", "sub/"}) {
+        AtomicFileWriter writer(folder, name, name);
+        EXPECT_FALSE(writer.create()) << name;
+    }
+    EXPECT_EQ(scratch.tree(), (std::vector<std::string>{"link", "sub", "sub/file"}));
+    FileInputStream input(folder, "link", "link");
+    const Outcome<> opened = input.open();
+    EXPECT_TRUE(!opened && opened.error().code.value() == ELOOP);
 }
 
 TEST(AtomicFileWriter, StaysInItsFolderWhenTheFolderIsSwappedForALink) {

@@ -22,6 +22,7 @@ namespace {
 constexpr std::size_t kMiB = 1048576;
 const Bytes kKey = CorvixKey::aesKey();
 const Bytes kIv = CorvixKey::ivBytes();
+constexpr auto kPrivate = test::fs::perms::owner_read | test::fs::perms::owner_write;
 
 // `openssl enc -aes-256-cbc` with the built-in key material and `args` over `input`, in the
 // scratch folder (files "in" and "out"); gives what it wrote.
@@ -56,7 +57,7 @@ TEST_P(FileFormat, IsWhatOpensslBuildsAndReadsBack) {
 
     const std::string src = (dir / "src").string(), enc = (dir / "src.enc").string();
     test::writeFile(src, source);
-    test::writeFile(enc, test::pattern(5000000)); // an earlier file, replaced on success
+    test::fs::permissions(src, kPrivate);
     CipherBackends::choose(*std::get<0>(GetParam()));
     ASSERT_TRUE(FileCipher::encrypt(src, enc, header, *CorvixKey::material()).ok());
     const Bytes file = test::readBytes(enc);
@@ -71,12 +72,21 @@ TEST_P(FileFormat, IsWhatOpensslBuildsAndReadsBack) {
     AESUtils::decryptFile(enc, (dir / "back").string(), kKey, kIv, {}, completed, failed);
     EXPECT_EQ(outcome, "completed");
     EXPECT_EQ(test::readBytes(dir / "back"), source);
+    // A private source gives private outputs, both ways.
+    EXPECT_EQ(test::fs::status(enc).permissions(), kPrivate);
+    EXPECT_EQ(test::fs::status(dir / "back").permissions(), kPrivate);
     AESUtils::encryptFile(
         src, enc, header, kKey, kIv, {}, completed, failed,
         [&, asked = 0UL]() mutable { return ++asked == (size + kMiB - 1) / kMiB + 1; });
     EXPECT_EQ(outcome, "cancelled");
     EXPECT_EQ(test::readBytes(enc), file);
     EXPECT_EQ(dir.tree(), (std::vector<std::string>{"back", "in", "out", "src", "src.enc"}));
+}
+
+// The rows above run every backend registered; the build's default, linked in whole, must have
+// registered itself, or its rows would silently be missing.
+TEST(Backends, TheBuildsDefaultIsRegistered) {
+    EXPECT_EQ(CipherBackends::chosen().name, CORVIX_ENCRYPTION_BACKEND);
 }
 
 // clang-format off

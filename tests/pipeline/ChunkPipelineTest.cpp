@@ -166,5 +166,23 @@ INSTANTIATE_TEST_SUITE_P(Backends, Pipeline,
                                           testing::ValuesIn(kSharing)),
                          rowName);
 
+// The fixed budget: however the leases move and come back, no more than the pool's count are
+// out at once, and a buffer given back can be had again.
+TEST(ChunkBuffers, NoMoreThanTheirCountAreOutAtOnce) {
+    ChunkBuffers buffers(3);
+    std::vector<ChunkBuffers::Lease> out;
+    for (const std::size_t size : {100, 50, 200}) {
+        for (int tries = 0; tries < 10; ++tries) {
+            if (auto lease = buffers.tryTake(size)) {
+                out.push_back(std::move(*lease));
+            }
+        }
+        EXPECT_EQ(out.size(), 3U) << size;
+        out.pop_back();
+        out.push_back(buffers.take(size));
+        out.clear();
+    }
+}
+
 } // namespace
 } // namespace corvix

@@ -1,6 +1,8 @@
-// The NIST CAVP AES-256 CBC response files in tests/data/cavp (see tests/data/README.md)
-// through encryptBytes and decryptBytes. CAVP vectors are raw CBC: with PKCS#7 one more block
-// follows, the encryption of sixteen 0x10 bytes chained from the last ciphertext block.
+// Published AES-CBC known answers through encryptBytes and decryptBytes: NIST SP 800-38A F.2 and
+// the NIST CAVP AES-256 CBC response files, all in tests/data/cavp (see tests/data/README.md).
+// They are raw CBC: with PKCS#7 one more block follows, the encryption of sixteen 0x10 bytes
+// chained from the last ciphertext block, which the openssl command computed for every case into
+// padding-blocks.txt (key, last ciphertext block, padding block; one line per case, in order).
 
 #include "Basics/Encodings.h"
 
@@ -13,46 +15,50 @@
 namespace corvix {
 namespace {
 
-std::int64_t sizeOf(const Bytes& bytes) {
-    return static_cast<std::int64_t>(bytes.size());
+std::optional<Bytes> encrypt(const Bytes& data, const Bytes& key, const Bytes& iv) {
+    return AESUtils::encryptBytes(data, static_cast<std::int64_t>(data.size()), key, iv);
 }
 
-Bytes joined(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-TEST(CavpCbcAes256, EveryCaseEncryptsDecryptsAndPadsAsPublished) {
+TEST(KnownAnswers, EveryCaseEncryptsDecryptsAndPadsAsPublished) {
+    const std::filesystem::path folder = std::filesystem::path(CORVIX_TEST_DATA_DIR) / "cavp";
+    std::ifstream paddings(folder / "padding-blocks.txt");
     std::size_t cases = 0;
-    for (const char* name : {"CBCGFSbox256.rsp", "CBCKeySbox256.rsp", "CBCVarKey256.rsp",
-                             "CBCVarTxt256.rsp", "CBCMMT256.rsp"}) {
-        std::ifstream in(std::filesystem::path(CORVIX_TEST_DATA_DIR) / "cavp" / name);
-        std::map<std::string, Bytes> field;
+    for (const char* name : {"SP800-38A-CBC.rsp", "CBCGFSbox256.rsp", "CBCKeySbox256.rsp",
+                             "CBCVarKey256.rsp", "CBCVarTxt256.rsp", "CBCMMT256.rsp"}) {
+        std::ifstream in(folder / name);
+        std::map<std::string, std::string> field;
         for (std::string line; std::getline(in, line);) {
             line.erase(line.find_last_not_of("\r ") + 1);
             const auto equals = line.find(" = ");
             if (line.starts_with("#") || equals == std::string::npos) {
                 continue;
             }
-            field[line.substr(0, equals)] = bytesFromHex(line.substr(equals + 3));
-            if (field["PLAINTEXT"].empty() || field["CIPHERTEXT"].empty()) {
+            field[line.substr(0, equals)] = line.substr(equals + 3);
+            if (!field.contains("PLAINTEXT") || !field.contains("CIPHERTEXT")) {
                 continue;
             }
-            const Bytes key = field["KEY"], iv = field["IV"];
-            const Bytes plain = field["PLAINTEXT"], raw = field["CIPHERTEXT"];
-            SCOPED_TRACE(std::string(name) + " " + hexText(key) + " " + hexText(raw));
-            const auto lastBlock = copyPrefix(16, Bytes(raw.end() - 16, raw.end()));
-            const Bytes padding =
-                copyPrefix(16, *AESUtils::encryptBytes(Bytes(16, 0x10), 16, key, lastBlock));
-            const Bytes sealed = joined(raw, padding);
-            EXPECT_EQ(AESUtils::encryptBytes(plain, sizeOf(plain), key, iv), sealed);
-            EXPECT_EQ(AESUtils::decryptBytes(sealed, sizeOf(sealed), key, iv), plain);
+            const std::string raw = field["CIPHERTEXT"];
+            SCOPED_TRACE(std::string(name) + " " + field["KEY"] + " " + raw);
+            std::string key, lastBlock, padding;
+            ASSERT_TRUE(paddings >> key >> lastBlock >> padding);
+            ASSERT_EQ(key + " " + lastBlock, field["KEY"] + " " + raw.substr(raw.size() - 32));
+            const Bytes plain = bytesFromHex(field["PLAINTEXT"]);
+            const Bytes sealed = bytesFromHex(raw + padding);
+            Bytes iv = bytesFromHex(field["IV"]);
+            EXPECT_EQ(encrypt(plain, bytesFromHex(key), iv), sealed);
+            EXPECT_EQ(AESUtils::decryptBytes(sealed, static_cast<std::int64_t>(sealed.size()),
+                                             bytesFromHex(key), iv),
+                      plain);
+            iv.resize(32, 0xAA); // IV bytes beyond the first 16 do not count
+            EXPECT_EQ(encrypt(plain, bytesFromHex(key), iv), sealed);
             field.erase("PLAINTEXT");
             field.erase("CIPHERTEXT");
             ++cases;
         }
     }
-    EXPECT_EQ(cases, 830U);
+    EXPECT_EQ(cases, 833U);
+    std::string extra;
+    EXPECT_FALSE(paddings >> extra) << "padding-blocks.txt has more lines than cases";
 }
 
 } // namespace

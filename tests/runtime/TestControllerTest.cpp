@@ -9,6 +9,7 @@
 #include "Ui/Base/BaseButton.h"
 
 #include <QTest>
+#include <gtest/gtest.h>
 
 using namespace corvix;
 using namespace corvix::test;
@@ -57,9 +58,9 @@ private slots:
         QCOMPARE(window.findChild<BaseButton*>("btnTest")->pos(), QPoint(16, 16));
         QCOMPARE(screen->imvPhoto()->geometry().topRight() + QPoint(1, 0),
                  QPoint(screen->view()->width() + 16, 16));
-        StdoutCapture capture;
+        testing::internal::CaptureStdout();
         QTest::mouseClick(window.findChild<BaseButton*>("btnTest"), Qt::LeftButton);
-        QCOMPARE(QString::fromStdString(capture.text()),
+        QCOMPARE(QString::fromStdString(testing::internal::GetCapturedStdout()),
                  "onClickTest\n" + lines.replace("{in}", input.c_str()) + "\ntest11\n");
         QCOMPARE(fs::exists(output) ? readFile(output) : "<none>",
                  encrypted ? plain.toStdString() : "<none>");

@@ -36,8 +36,6 @@ Scratch::Scratch() : path_(fresh("run")) {
 }
 
 Scratch::~Scratch() {
-    // A test may have taken the search right away from a folder.
-    std::ignore = std::system(("chmod -R u+rwx '" + path_.string() + "' 2>/dev/null").c_str());
     std::error_code ignored;
     fs::remove_all(path_, ignored);
 }
@@ -98,12 +96,15 @@ Bytes pattern(std::size_t count, unsigned seed) {
     return bytes;
 }
 
-Child::Child(const std::vector<std::string>& command, const fs::path& folder)
+Child::Child(const std::vector<std::string>& command, const fs::path& folder, int out)
     : out_(fresh("out")), err_(fresh("err")) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, out, 1);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     std::vector<char*> argv;
@@ -129,6 +130,22 @@ void Child::signal(int number) const {
     ::kill(pid_, number);
 }
 
+bool Child::freezeWhen(const std::function<bool()>& ready) const {
+    for (;;) {
+        signal(SIGSTOP);
+        siginfo_t info{};
+        while (::waitid(P_PID, pid_, &info, WSTOPPED | WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+        }
+        if (info.si_code != CLD_STOPPED) {
+            return false;
+        }
+        if (ready()) {
+            return true;
+        }
+        signal(SIGCONT);
+    }
+}
+
 Exit Child::wait() {
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
@@ -146,31 +163,6 @@ Exit Child::wait() {
 
 Exit run(const std::vector<std::string>& command, const fs::path& folder) {
     return Child(command, folder).wait();
-}
-
-StdoutCapture::StdoutCapture() : path_(fresh("stdout")) {
-    std::fflush(stdout);
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    saved_ = ::dup(STDOUT_FILENO);
-    ::dup2(fd, STDOUT_FILENO);
-    ::close(fd);
-}
-
-StdoutCapture::~StdoutCapture() {
-    std::ignore = text();
-}
-
-std::string StdoutCapture::text() {
-    if (saved_ < 0) {
-        return {};
-    }
-    std::fflush(stdout);
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-    saved_ = -1;
-    std::string captured = readFile(path_);
-    fs::remove(path_);
-    return captured;
 }
 
 std::ptrdiff_t FailingOutputStream::write(const std::uint8_t* buffer, std::size_t n) {

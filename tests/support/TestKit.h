@@ -1,12 +1,13 @@
 #pragma once
 
-// What every test folder shares: a scratch folder, whole files, pattern bytes, child processes,
-// captured standard output and a failing device.
+// What every test folder shares: a scratch folder, whole files, pattern bytes, child processes
+// and a failing device. (Standard output is captured with GoogleTest's CaptureStdout.)
 
 #include "Files/Streams.h"
 
 #include <corvix/Bytes.h>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -53,17 +54,20 @@ struct Exit {
     std::string err;
 };
 
-/// A program started in `folder` with stdout and stderr going to files (nothing can block it);
-/// stdin is /dev/null.
+/// A program started in `folder` with stdout and stderr going to files (nothing can block it),
+/// or stdout into the descriptor `out` when one is given; stdin is /dev/null.
 class Child {
 public:
-    Child(const std::vector<std::string>& command, const fs::path& folder);
+    Child(const std::vector<std::string>& command, const fs::path& folder, int out = -1);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
     [[nodiscard]] pid_t pid() const { return pid_; }
     void signal(int number) const;
+    /// Stops the program (SIGSTOP) and lets it go on again until `ready` holds while it stands
+    /// still; then leaves it stopped (signal it, then SIGCONT). False when it ends first.
+    [[nodiscard]] bool freezeWhen(const std::function<bool()>& ready) const;
     /// Waits for the end and collects what it printed.
     Exit wait();
 
@@ -75,21 +79,6 @@ private:
 
 /// Runs `command` in `folder` to its end.
 [[nodiscard]] Exit run(const std::vector<std::string>& command, const fs::path& folder = ".");
-
-/// Everything written to file descriptor 1 from construction until `text()`.
-class StdoutCapture {
-public:
-    StdoutCapture();
-    ~StdoutCapture();
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
-    /// Stops capturing and gives what was written.
-    [[nodiscard]] std::string text();
-
-private:
-    fs::path path_;
-    int saved_ = -1;
-};
 
 /// The failing device: once `capacity` bytes are in, every write fails as on a full disk.
 class FailingOutputStream final : public OutputStream {

@@ -4,6 +4,7 @@
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
 #include "App/ToolkitTranslation.h"
+#include "Cipher/ChunkBuffers.h"
 #include "Format/FileCipher.h"
 #include "TestKit.h"
 #include "Ui/Base/BaseButton.h"
@@ -23,6 +24,7 @@
 #include <QTextLayout>
 #include <QThreadPool>
 #include <corvix/CorvixKey.h>
+#include <gtest/gtest.h>
 
 using namespace corvix;
 using namespace corvix::test;
@@ -34,9 +36,10 @@ class WindowTest : public QObject {
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<AppDelegate> delegate_;
     MainController* c_ = nullptr;
-    QStringList expected_; // the lines the steps so far must have printed
-    QStringList shown_;    // every text the message area showed
-    QPromise<void> hold_;  // what a held worker thread waits for
+    QStringList expected_;                     // the lines the steps so far must have printed
+    QStringList shown_;                        // every text the message area showed
+    QPromise<void> hold_;                      // what a held worker thread waits for
+    std::vector<ChunkBuffers::Lease> buffers_; // every chunk buffer, while a job must wait for one
 
     void open() {
         window_ = std::make_unique<MainWindow>();
@@ -56,10 +59,11 @@ class WindowTest : public QObject {
     // copy or (Shift held, proposed) a move, "dropmove" offers only a move. "encrypt" clicks the
     // button; "off" clicks it disabled. "wait" for the job's end, "wait progress" for it to show
     // its first progress. "reopen" closes the window and opens it again. "hold" leaves one worker
-    // thread, busy until "release", so a job waits to start. "rm" and "mkdir" change files behind
-    // the window's back. "job a.txt,out" expects the job's lines for in/a.txt, "failed a.txt" its
-    // failure (any reason), "ignored in/c.pdf" a name not taken. False when the step did not work
-    // as a user would see it.
+    // thread, busy until "release", so a job waits to start; "hold buffers" takes every chunk
+    // buffer until then, so a job that has started waits before its first chunk. "rm" and "mkdir"
+    // change files behind the window's back. "job a.txt,out" expects the job's lines for in/a.txt,
+    // "failed a.txt" its failure (any reason), "ignored in/c.pdf" a name not taken. False when the
+    // step did not work as a user would see it.
     bool step(const QString& verb, QStringList args) {
         if (verb == "src" || verb == "dst") {
             const bool src = verb == "src";
@@ -106,12 +110,17 @@ class WindowTest : public QObject {
         } else if (verb == "reopen") {
             cleanup();
             open();
+        } else if (verb == "hold" && !args.isEmpty()) {
+            while (auto buffer = ChunkBuffers::shared().tryTake(1)) {
+                buffers_.push_back(std::move(*buffer));
+            }
         } else if (verb == "hold") {
             QThreadPool::globalInstance()->setMaxThreadCount(1);
             QThreadPool::globalInstance()->start(
                 [held = hold_.future()]() mutable { held.waitForFinished(); });
         } else if (verb == "release") {
             hold_ = QPromise<void>(); // the one it replaces ends, cancelled
+            buffers_.clear();
             QThreadPool::globalInstance()->setMaxThreadCount(QThread::idealThreadCount());
         } else if (verb == "rm" || verb == "mkdir") {
             fs::remove_all(at(args[0]).toStdString());
@@ -138,15 +147,17 @@ private slots:
         for (const char* name : {"in/d.png", "out", "输出 目录"}) {
             fs::create_directories(scratch_->path() / name);
         }
-        fs::resize_file(scratch_->path() / "in/big.txt", 512 << 20);
+        fs::resize_file(scratch_->path() / "in/big.txt", 3 << 20);
         expected_ = shown_ = QStringList();
         open();
     }
 
+    // The window goes first, so that a job it started is cancelled before anything held lets
+    // it go on.
     void cleanup() {
-        step("release", {});
         delegate_.reset();
         window_.reset();
+        step("release", {});
         QThreadPool::globalInstance()->waitForDone();
     }
 
@@ -174,7 +185,8 @@ private slots:
                "job a.txt,out;wait;encrypt;job b.png,输出 目录;wait|加密完成|0|"
                "out/a.txt.enc;输出 目录/b.png.enc|";
         QTest::newRow("closing during a job leaves no partial file")
-            << "dst out;src in/big.txt,in/a.txt;encrypt;job big.txt,out;wait progress;reopen|"
+            << "dst out;src in/big.txt,in/a.txt;hold buffers;encrypt;job big.txt,out;wait progress;"
+               "reopen|"
                "提示信息|0||";
         QTest::newRow("drops")
             << "dst out;drop in/b.png;drop in/a.txt,in/c.pdf,in/d.png,https://example.org/r.png;"
@@ -187,13 +199,13 @@ private slots:
         QFETCH(QString, row);
         const QStringList column = row.split('|');
         QString failed;
-        StdoutCapture capture;
+        testing::internal::CaptureStdout();
         for (const QString& line : column[0].split(';', Qt::SkipEmptyParts)) {
             const QStringList args = line.section(' ', 1).split(',', Qt::SkipEmptyParts);
             failed = failed.isEmpty() && !step(line.section(' ', 0, 0), args) ? line : failed;
         }
         // The framework's own warnings go to stdout too; a '*' stands for the rest of a line.
-        const QString out = QString::fromStdString(capture.text())
+        const QString out = QString::fromStdString(testing::internal::GetCapturedStdout())
                                 .remove(QRegularExpression("(QWARN|   Loc:).*\n"))
                                 .trimmed();
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
