@@ -53,19 +53,37 @@ Outcome<> FileCipher::encrypt(const std::string& srcPath, const std::string& dst
 Outcome<> FileCipher::encrypt(FileInputStream& input, AtomicFileWriter& output,
                               std::string_view header, const KeyMaterial& material,
                               const ChunkCallbacks& callbacks) {
+    Run alone{input, output, callbacks};
+    encryptEach({&alone, 1}, header, material);
+    return alone.outcome;
+}
+
+void FileCipher::encryptEach(std::span<Run> runs, std::string_view header,
+                             const KeyMaterial& material) {
     auto line = FileFormat::headerLine(header, material);
-    if (!line) {
-        return Error{line.error().code, input.path(), line.error().reason};
+    if (line) {
+        line->push_back(FileFormat::kHeaderEnd);
     }
-    line->push_back(FileFormat::kHeaderEnd);
-    if (Outcome<> created = output.create(input.permissions()); !created) {
-        return created;
-    }
-    if (writeFully(output, line->data(), line->size()) != line->size()) {
-        return finished(Error::system(EIO, output.destination(), "cannot write"), input, output);
+    std::vector<ChunkRun> bodies;
+    std::vector<Run*> started;
+    for (Run& run : runs) {
+        if (!line) {
+            run.outcome = Error{line.error().code, run.source.path(), line.error().reason};
+        } else if (Outcome<> created = run.output.create(run.source.permissions()); !created) {
+            run.outcome = created;
+        } else if (writeFully(run.output, line->data(), line->size()) != line->size()) {
+            run.outcome = finished(Error::system(EIO, run.output.destination(), "cannot write"),
+                                   run.source, run.output);
+        } else {
+            bodies.push_back({run.source, run.source.size(), run.output, run.callbacks});
+            started.push_back(&run);
+        }
     }
     const ChunkPipeline pipeline(ChunkCipher::Direction::Encrypt, material);
-    return finished(pipeline.run(input, input.size(), output, callbacks), input, output);
+    pipeline.runEach(bodies);
+    for (std::size_t i = 0; i < started.size(); ++i) {
+        started[i]->outcome = finished(bodies[i].outcome, started[i]->source, started[i]->output);
+    }
 }
 
 Outcome<> FileCipher::decrypt(const std::string& srcPath, const std::string& dstPath,

@@ -7,6 +7,7 @@
 #include <corvix/KeyMaterial.h>
 #include <corvix/Outcome.h>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,18 @@ public:
                                            const KeyMaterial& material,
                                            std::optional<std::string_view> expectedHeader,
                                            const ChunkCallbacks& callbacks = {});
+    /// One file of a batch (see encryptEach) and, afterwards, how it ended.
+    struct Run {
+        FileInputStream& source;
+        AtomicFileWriter& output;
+        const ChunkCallbacks& callbacks;
+        Outcome<> outcome = {};
+    };
+    /// Encrypts several files as encrypt() does each, together: the chunks of those that fit
+    /// one share the cipher's lanes.
+    static void encryptEach(std::span<Run> runs, std::string_view header,
+                            const KeyMaterial& material);
+
     /// Decrypts the body into any output stream (memory, nowhere).
     [[nodiscard]] static Outcome<> decryptInto(FileInputStream& source, OutputStream& output,
                                                const KeyMaterial& material,
