@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
+#include <vector>
 
 namespace corvix {
-class FileInputStream;
+class AtomicFileWriter;
 }
 
 namespace corvix::cli {
@@ -36,18 +38,31 @@ public:
     [[nodiscard]] const InputFile& inputFile() const { return input_; }
     [[nodiscard]] bool isSettled() const { return settled_.has_value(); }
 
-    /// Runs the task; `onBytes` hears of input bytes as they are consumed (any thread). Every
-    /// failure, running out of memory included, is the result of this file alone.
-    [[nodiscard]] TaskResult run(const RunSettings& settings,
-                                 const std::function<void(std::uint64_t)>& onBytes) const;
+    /// Runs the tasks of a batch, all of one action, and gives their results in order;
+    /// `onBytes` hears of input bytes as they are consumed (any thread). Every failure, running
+    /// out of memory included, is the result of one file alone. Files to encrypt go through the
+    /// cipher together, so that small ones share its lanes; a file that found no descriptor
+    /// free while the others held theirs runs again once they are closed.
+    [[nodiscard]] static std::vector<TaskResult>
+    runEach(std::span<const FileTask* const> batch, const RunSettings& settings,
+            const std::function<void(std::uint64_t)>& onBytes);
 
 private:
-    [[nodiscard]] TaskResult runOpened(FileInputStream& input, const RunSettings& settings,
-                                       const ChunkCallbacks& callbacks) const;
-    [[nodiscard]] TaskResult write(FileInputStream& input, const RunSettings& settings,
-                                   const ChunkCallbacks& callbacks) const;
+    struct Folders;
+    struct Opened;
+
+    [[nodiscard]] static std::vector<TaskResult>
+    runTogether(std::span<const FileTask* const> batch, const RunSettings& settings,
+                const std::function<void(std::uint64_t)>& onBytes);
+    /// Opens the input and, for an output, its writer: nothing when the file is ready to run,
+    /// else how the task ends.
+    [[nodiscard]] std::optional<TaskResult> open(Opened& file, Folders& folders,
+                                                 const RunSettings& settings) const;
+    /// Decrypts or verifies the opened file.
+    [[nodiscard]] TaskResult runOpened(Opened& file, const RunSettings& settings) const;
     /// Whether the output may be written: nothing when it may, else how the task ends.
     [[nodiscard]] std::optional<TaskResult> checkExistingOutput(const RunSettings& settings,
+                                                                AtomicFileWriter& writer,
                                                                 const OpenFolder& folder) const;
     /// The task's end after a run of the format.
     [[nodiscard]] TaskResult resultOf(const Outcome<>& outcome) const;

@@ -1,5 +1,6 @@
 #include "TaskRunner.h"
 
+#include "Format/FileFormat.h"
 #include "ProgressBar.h"
 #include "ResultReporter.h"
 
@@ -9,12 +10,17 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 
 namespace corvix::cli {
 
 namespace {
+
+// The files of the batches in flight: one for each lane of the multi-buffer cipher, and for
+// each of the chunk buffers the runs share.
+constexpr std::size_t kInFlight = 16;
 
 /// A task's turn, over: its result, or nothing when the run was stopped before it started.
 struct Turn {
@@ -26,10 +32,12 @@ class ResultSlots {
 public:
     explicit ResultSlots(std::size_t count) : slots_(count) {}
 
-    void put(std::size_t index, Turn result) {
+    void put(std::span<const std::size_t> indices, std::vector<Turn>& results) {
         {
             const std::lock_guard lock(mutex_);
-            slots_[index] = std::move(result);
+            for (std::size_t i = 0; i < indices.size(); ++i) {
+                slots_[indices[i]] = std::move(results[i]);
+            }
         }
         ready_.notify_one();
     }
@@ -62,30 +70,63 @@ TaskRunner::TaskRunner(const std::vector<FileTask>& tasks, const RunSettings& se
 void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
     ResultSlots slots(tasks_.size());
     std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        for (std::size_t i = next++; i < tasks_.size(); i = next++) {
-            const FileTask& task = tasks_[i];
-            if (!task.isSettled() && settings_.shouldStop && settings_.shouldStop()) {
-                slots.put(i, Turn{});
-                continue;
+    // Runs the tasks at `indices` as one batch; once the run is stopped, only settled ones.
+    const auto runBatch = [&](std::span<const std::size_t> indices) {
+        if (indices.empty()) {
+            return;
+        }
+        const bool stopped = settings_.shouldStop && settings_.shouldStop();
+        std::vector<const FileTask*> batch;
+        for (const std::size_t i : indices) {
+            if (!stopped || tasks_[i].isSettled()) {
+                batch.push_back(&tasks_[i]);
             }
-            std::uint64_t counted = 0;
-            TaskResult result = task.run(settings_, [&counted, bar](std::uint64_t bytes) {
+        }
+        std::uint64_t counted = 0;
+        std::vector<TaskResult> results =
+            FileTask::runEach(batch, settings_, [&counted, bar](std::uint64_t bytes) {
                 counted += bytes;
                 if (bar != nullptr) {
                     bar->addBytes(bytes);
                 }
             });
-            // A file that ended early or was skipped still counts as dealt with in full.
-            if (bar != nullptr) {
-                bar->addBytes(task.size() > counted ? task.size() - counted : 0);
-                bar->addFile();
+        std::vector<Turn> turns(indices.size());
+        std::uint64_t sizes = 0;
+        for (std::size_t i = 0, ran = 0; ran < batch.size(); ++i) {
+            if (batch[ran] == &tasks_[indices[i]]) {
+                turns[i].result = std::move(results[ran++]);
+                sizes += tasks_[indices[i]].size();
             }
-            slots.put(i, Turn{std::move(result)});
         }
+        // Files that ended early or were skipped still count as dealt with in full.
+        if (bar != nullptr) {
+            bar->addBytes(sizes > counted ? sizes - counted : 0);
+            bar->addFiles(batch.size());
+        }
+        slots.put(indices, turns);
+    };
+    // Files that fit one chunk go in batches, so that their chunks share the cipher's lanes;
+    // a larger one runs by itself.
+    const auto workerCount = std::clamp<std::size_t>(tasks_.size(), 1, jobs_);
+    const std::size_t batchLimit = std::max<std::size_t>(1, kInFlight / workerCount);
+    const auto work = [&] {
+        std::vector<std::size_t> small;
+        for (std::size_t i = next++; i < tasks_.size(); i = next++) {
+            const bool large = tasks_[i].size() > FileFormat::kPlainChunkSize;
+            if (!large) {
+                small.push_back(i);
+            }
+            if (large || small.size() == batchLimit) {
+                runBatch(small);
+                small.clear();
+            }
+            if (large) {
+                runBatch({&i, 1});
+            }
+        }
+        runBatch(small);
     };
 
-    const auto workerCount = std::clamp<std::size_t>(tasks_.size(), 1, jobs_);
     std::vector<std::jthread> workers;
     try {
         while (workers.size() < workerCount) {
@@ -115,6 +156,7 @@ void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
             }
             ++reported;
         }
+        reporter.flush();
         if (bar != nullptr) {
             bar->draw(!ready.empty());
         }
