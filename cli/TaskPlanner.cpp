@@ -65,21 +65,27 @@ void settleSharedOutputs(std::vector<FileTask>& tasks) {
             inputs.emplace(task.inputFile().status.st_dev, task.inputFile().status.st_ino);
         }
     }
-    // Each output folder is read once: an output whose name is not in it is no input.
-    std::unordered_map<std::string, std::optional<std::unordered_set<std::string>>> folders;
+    // An output folder that takes more than one output is read once: an output whose name is
+    // not in it is no input. (A run with one output there, such as a build's, looks at that
+    // output alone, however many files the folder holds.)
+    struct Listing {
+        int outputs = 0;
+        std::optional<std::unordered_set<std::string>> names;
+    };
+    std::unordered_map<std::string, Listing> folders;
     const auto mayExist = [&folders](const std::string& path) {
         const auto slash = path.rfind('/');
         const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-        auto [names, fresh] = folders.try_emplace(folder);
-        if (fresh) {
+        Listing& listing = folders[folder];
+        if (++listing.outputs == 2) {
             const auto opened = OpenFolder::open(folder);
             if (const auto read = opened ? opened->names() : opened.error()) {
-                names->second.emplace(read->begin(), read->end());
+                listing.names.emplace(read->begin(), read->end());
             } else if (read.error().code == std::errc::no_such_file_or_directory) {
-                names->second.emplace(); // a folder still to be made holds nothing
+                listing.names.emplace(); // a folder still to be made holds nothing
             }
         }
-        return !names->second || names->second->contains(path.substr(slash + 1));
+        return !listing.names || listing.names->contains(path.substr(slash + 1));
     };
     std::unordered_map<std::string, std::string> writers;
     std::error_code error;
