@@ -92,6 +92,7 @@ void CipherPool::runHere(std::span<CipherJob* const> jobs) {
     std::unique_ptr<CipherEngine> engine = takeEngine(lock, backend);
     lock.unlock();
     std::vector<CipherJob*> finished;
+    finished.reserve(jobs.size()); // nothing to allocate, so nothing to throw, while they run
     for (CipherJob* job : jobs) {
         while (engine && engine->inProgress() >= backend.lanes) {
             engine->advance(finished);
