@@ -110,21 +110,21 @@ struct FileTask::Opened {
     std::optional<TaskResult> result;
 };
 
-std::vector<TaskResult> FileTask::runEach(std::span<const FileTask* const> batch,
-                                          const RunSettings& settings,
-                                          const std::function<void(std::uint64_t)>& onBytes) {
-    std::vector<TaskResult> results = runTogether(batch, settings, onBytes);
+std::vector<std::optional<TaskResult>>
+FileTask::runEach(std::span<const FileTask* const> batch, const RunSettings& settings,
+                  const std::function<void(std::uint64_t)>& onBytes) {
+    std::vector<std::optional<TaskResult>> results = runTogether(batch, settings, onBytes);
     for (std::size_t i = 0; i < batch.size() && batch.size() > 1; ++i) {
-        if (outOfDescriptors(results[i])) {
+        if (results[i] && outOfDescriptors(*results[i])) {
             results[i] = runTogether(batch.subspan(i, 1), settings, onBytes).front();
         }
     }
     return results;
 }
 
-std::vector<TaskResult> FileTask::runTogether(std::span<const FileTask* const> batch,
-                                              const RunSettings& settings,
-                                              const std::function<void(std::uint64_t)>& onBytes) {
+std::vector<std::optional<TaskResult>>
+FileTask::runTogether(std::span<const FileTask* const> batch, const RunSettings& settings,
+                      const std::function<void(std::uint64_t)>& onBytes) {
     std::vector<Opened> files(batch.size()); // never moves: the runs below point into it
     std::vector<FileCipher::Run> encryptions;
     std::vector<std::size_t> encrypting;
@@ -137,6 +137,9 @@ std::vector<TaskResult> FileTask::runTogether(std::span<const FileTask* const> b
             file.reported = done;
         };
         file.callbacks.shouldCancel = settings.shouldStop;
+        if (!task.settled_ && settings.shouldStop && settings.shouldStop()) {
+            continue; // not started
+        }
         file.result = guarded(task.input(), [&] { return task.open(file, folders, settings); });
         if (file.result) {
             continue;
@@ -159,9 +162,13 @@ std::vector<TaskResult> FileTask::runTogether(std::span<const FileTask* const> b
             broken ? task.failed(broken->error().code, broken->error().reason)
                    : task.resultOf(encryptions[k].outcome);
     }
-    std::vector<TaskResult> results;
+    std::vector<std::optional<TaskResult>> results;
     for (Opened& file : files) {
-        results.push_back(std::move(*file.result));
+        // A file stopped before a chunk of it was written was not started after all.
+        const bool stoppedAtOnce = file.result && !*file.result &&
+                                   file.result->error().code == Errc::cancelled &&
+                                   file.reported == 0;
+        results.push_back(stoppedAtOnce ? std::nullopt : std::move(file.result));
     }
     return results;
 }

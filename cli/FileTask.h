@@ -38,12 +38,13 @@ public:
     [[nodiscard]] const InputFile& inputFile() const { return input_; }
     [[nodiscard]] bool isSettled() const { return settled_.has_value(); }
 
-    /// Runs the tasks of a batch, all of one action, and gives their results in order;
-    /// `onBytes` hears of input bytes as they are consumed (any thread). Every failure, running
-    /// out of memory included, is the result of one file alone. Files to encrypt go through the
-    /// cipher together, so that small ones share its lanes; a file that found no descriptor
-    /// free while the others held theirs runs again once they are closed.
-    [[nodiscard]] static std::vector<TaskResult>
+    /// Runs the tasks of a batch, all of one action, and gives their results in order, or
+    /// nothing for a file that the run was stopped before (before its first chunk); `onBytes`
+    /// hears of input bytes as they are consumed (any thread). Every failure, running out of
+    /// memory included, is the result of one file alone. Files to encrypt go through the cipher
+    /// together, so that small ones share its lanes; a file that found no descriptor free while
+    /// the others held theirs runs again once they are closed.
+    [[nodiscard]] static std::vector<std::optional<TaskResult>>
     runEach(std::span<const FileTask* const> batch, const RunSettings& settings,
             const std::function<void(std::uint64_t)>& onBytes);
 
@@ -51,7 +52,7 @@ private:
     struct Folders;
     struct Opened;
 
-    [[nodiscard]] static std::vector<TaskResult>
+    [[nodiscard]] static std::vector<std::optional<TaskResult>>
     runTogether(std::span<const FileTask* const> batch, const RunSettings& settings,
                 const std::function<void(std::uint64_t)>& onBytes);
     /// Opens the input and, for an output, its writer: nothing when the file is ready to run,

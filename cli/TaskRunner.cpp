@@ -70,38 +70,35 @@ TaskRunner::TaskRunner(const std::vector<FileTask>& tasks, const RunSettings& se
 void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
     ResultSlots slots(tasks_.size());
     std::atomic<std::size_t> next{0};
-    // Runs the tasks at `indices` as one batch; once the run is stopped, only settled ones.
+    // Runs the tasks at `indices` as one batch.
     const auto runBatch = [&](std::span<const std::size_t> indices) {
         if (indices.empty()) {
             return;
         }
-        const bool stopped = settings_.shouldStop && settings_.shouldStop();
         std::vector<const FileTask*> batch;
         for (const std::size_t i : indices) {
-            if (!stopped || tasks_[i].isSettled()) {
-                batch.push_back(&tasks_[i]);
-            }
+            batch.push_back(&tasks_[i]);
         }
         std::uint64_t counted = 0;
-        std::vector<TaskResult> results =
+        std::vector<std::optional<TaskResult>> results =
             FileTask::runEach(batch, settings_, [&counted, bar](std::uint64_t bytes) {
                 counted += bytes;
                 if (bar != nullptr) {
                     bar->addBytes(bytes);
                 }
             });
-        std::vector<Turn> turns(indices.size());
+        std::vector<Turn> turns;
         std::uint64_t sizes = 0;
-        for (std::size_t i = 0, ran = 0; ran < batch.size(); ++i) {
-            if (batch[ran] == &tasks_[indices[i]]) {
-                turns[i].result = std::move(results[ran++]);
-                sizes += tasks_[indices[i]].size();
-            }
+        std::size_t ran = 0;
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            sizes += results[i] ? batch[i]->size() : 0;
+            ran += results[i] ? 1 : 0;
+            turns.push_back(Turn{std::move(results[i])});
         }
         // Files that ended early or were skipped still count as dealt with in full.
         if (bar != nullptr) {
             bar->addBytes(sizes > counted ? sizes - counted : 0);
-            bar->addFiles(batch.size());
+            bar->addFiles(ran);
         }
         slots.put(indices, turns);
     };
