@@ -32,11 +32,6 @@ FileInputStream streamFor(const InputFile& input, const OpenFolder* folder) {
                              : FileInputStream(input.shown);
 }
 
-bool outOfDescriptors(const TaskResult& result) {
-    return !result && (result.error().code == std::errc::too_many_files_open ||
-                       result.error().code == std::errc::too_many_files_open_in_system);
-}
-
 // A step of a task, where an exception (running out of memory too) fails the file `input`.
 template <typename Step> std::optional<TaskResult> guarded(const std::string& input, Step step) {
     try {
@@ -113,18 +108,6 @@ struct FileTask::Opened {
 std::vector<std::optional<TaskResult>>
 FileTask::runEach(std::span<const FileTask* const> batch, const RunSettings& settings,
                   const std::function<void(std::uint64_t)>& onBytes) {
-    std::vector<std::optional<TaskResult>> results = runTogether(batch, settings, onBytes);
-    for (std::size_t i = 0; i < batch.size() && batch.size() > 1; ++i) {
-        if (results[i] && outOfDescriptors(*results[i])) {
-            results[i] = runTogether(batch.subspan(i, 1), settings, onBytes).front();
-        }
-    }
-    return results;
-}
-
-std::vector<std::optional<TaskResult>>
-FileTask::runTogether(std::span<const FileTask* const> batch, const RunSettings& settings,
-                      const std::function<void(std::uint64_t)>& onBytes) {
     std::vector<Opened> files(batch.size()); // never moves: the runs below point into it
     std::vector<FileCipher::Run> encryptions;
     std::vector<std::size_t> encrypting;

@@ -42,8 +42,7 @@ public:
     /// nothing for a file that the run was stopped before (before its first chunk); `onBytes`
     /// hears of input bytes as they are consumed (any thread). Every failure, running out of
     /// memory included, is the result of one file alone. Files to encrypt go through the cipher
-    /// together, so that small ones share its lanes; a file that found no descriptor free while
-    /// the others held theirs runs again once they are closed.
+    /// together, so that small ones share its lanes.
     [[nodiscard]] static std::vector<std::optional<TaskResult>>
     runEach(std::span<const FileTask* const> batch, const RunSettings& settings,
             const std::function<void(std::uint64_t)>& onBytes);
@@ -52,9 +51,6 @@ private:
     struct Folders;
     struct Opened;
 
-    [[nodiscard]] static std::vector<std::optional<TaskResult>>
-    runTogether(std::span<const FileTask* const> batch, const RunSettings& settings,
-                const std::function<void(std::uint64_t)>& onBytes);
     /// Opens the input and, for an output, its writer: nothing when the file is ready to run,
     /// else how the task ends.
     [[nodiscard]] std::optional<TaskResult> open(Opened& file, Folders& folders,

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <sys/resource.h>
 #include <system_error>
 #include <thread>
 
@@ -18,9 +19,24 @@ namespace corvix::cli {
 
 namespace {
 
-// The files of the batches in flight: one for each lane of the multi-buffer cipher, and for
-// each of the chunk buffers the runs share.
-constexpr std::size_t kInFlight = 16;
+// The files of a worker's batch: the workers share sixteen (one for each lane of the
+// multi-buffer cipher, and for each of the chunk buffers the runs share), and no more than the
+// free descriptors allow: a file of a batch holds two (its input and its output), a worker two
+// more (the folders of its batch), and the folders named on the command line stay open.
+std::size_t batchLimit(std::size_t workers) {
+    constexpr std::size_t kLanes = 16;
+    constexpr std::size_t kSpare = 8;
+    const std::size_t shared = std::max<std::size_t>(1, kLanes / workers);
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return shared;
+    }
+    const auto listing = OpenFolder::open("/proc/self/fd");
+    const auto open = listing ? listing->names() : listing.error();
+    const std::size_t used = (open ? open->size() : kLanes) + kSpare;
+    const std::size_t free = limit.rlim_cur > used ? (limit.rlim_cur - used) / workers : 0;
+    return std::clamp<std::size_t>(free > 2 ? (free - 2) / 2 : 0, 1, shared);
+}
 
 /// A task's turn, over: its result, or nothing when the run was stopped before it started.
 struct Turn {
@@ -105,7 +121,7 @@ void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
     // Files that fit one chunk go in batches, so that their chunks share the cipher's lanes;
     // a larger one runs by itself.
     const auto workerCount = std::clamp<std::size_t>(tasks_.size(), 1, jobs_);
-    const std::size_t batchLimit = std::max<std::size_t>(1, kInFlight / workerCount);
+    const std::size_t largestBatch = batchLimit(workerCount);
     const auto work = [&] {
         std::vector<std::size_t> small;
         for (std::size_t i = next++; i < tasks_.size(); i = next++) {
@@ -113,7 +129,7 @@ void TaskRunner::run(ResultReporter& reporter, ProgressBar* bar) const {
             if (!large) {
                 small.push_back(i);
             }
-            if (large || small.size() == batchLimit) {
+            if (large || small.size() == largestBatch) {
                 runBatch(small);
                 small.clear();
             }
