@@ -138,6 +138,14 @@ TEST_P(Pipeline, GivesTheSameBytesAndCallbacksWhileRunsShareIt) {
             }
         });
     }
+    runs.clear(); // joined
+    // However many chunks were queued, the budget is what it was: every buffer back, no more.
+    const std::size_t budget = std::get<1>(GetParam()).second;
+    std::vector<ChunkBuffers::Lease> held;
+    while (auto lease = held.size() <= budget ? buffers.tryTake(1) : std::nullopt) {
+        held.push_back(std::move(*lease));
+    }
+    EXPECT_EQ(held.size(), budget);
 }
 
 TEST_P(Pipeline, StopsWithinTheChunksInFlight) {
