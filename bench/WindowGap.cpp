@@ -1,11 +1,13 @@
 // How responsive the window stays while it encrypts: the main window as the program starts it,
-// one file of SIZE_MIB dropped on it, an output folder chosen in its panel, then its encrypt
+// COUNT files of SIZE dropped on it, an output folder chosen in its panel, then its encrypt
 // button pressed. A zero-interval timer fires once per turn of the event loop; the longest time
 // between two turns is the longest the window was deaf. The progress lines shown on the way are
 // counted too. The screen's own diagnostics share standard output; the figures are the lines
 // that start with two spaces.
 //
-//   QT_QPA_PLATFORM=offscreen window_gap [SIZE_MIB [FOLDER]]    (defaults: 1024, the temp folder)
+//   QT_QPA_PLATFORM=offscreen window_gap [SIZE [FOLDER [COUNT]]]
+//
+// SIZE is in MiB, or in KiB with a K after it (defaults: 1024, the temp folder, one file).
 
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
@@ -30,16 +32,16 @@
 
 namespace {
 
-// A file of `mebibytes` of zeros; the file system need not store them.
-bool makeSource(const QString& path, qint64 mebibytes) {
+// A file of `size` zero bytes; the file system need not store them.
+bool makeSource(const QString& path, qint64 size) {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.resize(mebibytes << 20);
+    return file.open(QIODevice::WriteOnly) && file.resize(size);
 }
 
-// Drops `path` on the screen as a file manager would.
-void dropFile(QWidget& target, const QString& path) {
+// Drops `paths` on the screen as a file manager would.
+void dropFiles(QWidget& target, const QList<QUrl>& paths) {
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(path)});
+    data.setUrls(paths);
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&target, &enter);
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -63,15 +65,21 @@ bool chooseFolder(corvix::MainController& screen, const QString& folder) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    const qint64 mebibytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1024;
+    const QByteArray sizeText = argc > 1 ? QByteArray(argv[1]) : QByteArray("1024");
+    const qint64 size = sizeText.endsWith('K') ? sizeText.chopped(1).toLongLong() << 10
+                                               : sizeText.toLongLong() << 20;
+    const int count = argc > 3 ? QByteArray(argv[3]).toInt() : 1;
     const QTemporaryDir work(argc > 2 ? QString::fromLocal8Bit(argv[2]) +
                                             QStringLiteral("/window_gap.XXXXXX")
                                       : QDir::tempPath() + QStringLiteral("/window_gap.XXXXXX"));
-    const QString source = work.path() + QStringLiteral("/large.json");
-    if (mebibytes <= 0 || !work.isValid() || !QDir(work.path()).mkdir(QStringLiteral("out")) ||
-        !makeSource(source, mebibytes)) {
-        std::fprintf(stderr, "window_gap: cannot make a %lld MiB file in %s\n", mebibytes,
-                     qPrintable(work.path()));
+    const auto source = [&](int i) { return work.path() + QStringLiteral("/f%1.json").arg(i); };
+    QList<QUrl> sources;
+    for (int i = 0; i < count && size > 0 && work.isValid() && makeSource(source(i), size); ++i) {
+        sources.append(QUrl::fromLocalFile(source(i)));
+    }
+    if (count <= 0 || sources.size() != count || !QDir(work.path()).mkdir(QStringLiteral("out"))) {
+        std::fprintf(stderr, "window_gap: cannot make %d files of %s in %s\n", count,
+                     sizeText.constData(), qPrintable(work.path()));
         return 1;
     }
 
@@ -80,7 +88,7 @@ int main(int argc, char* argv[]) {
     corvix::AppDelegate delegate(window);
     delegate.applicationDidFinishLaunching();
     auto& screen = *qobject_cast<corvix::MainController*>(delegate.controller());
-    dropFile(*screen.view(), source);
+    dropFiles(*screen.view(), sources);
     if (!chooseFolder(screen, work.path() + QStringLiteral("/out")) ||
         !screen.btnEncrypt()->isEnabled()) {
         std::fprintf(stderr, "window_gap: the window is not ready to encrypt\n");
@@ -112,12 +120,19 @@ int main(int argc, char* argv[]) {
     QApplication::exec();
     const qint64 total = clock.nsecsElapsed();
 
-    const bool whole =
-        QFileInfo(work.path() + QStringLiteral("/out/large.json.enc")).size() > (mebibytes << 20);
-    std::printf("  %-44s %8.3f s\n", "encrypt through the window", total / 1e9);
+    bool whole = true;
+    for (int i = 0; i < count; ++i) {
+        whole = whole &&
+                QFileInfo(work.path() + QStringLiteral("/out/f%1.json.enc").arg(i)).size() > size;
+    }
+    const QByteArray job =
+        QByteArray::number(count) + " x " +
+        (sizeText.endsWith('K') ? sizeText.chopped(1) + " KiB" : sizeText + " MiB") +
+        " through the window";
+    std::printf("  %-44s %8.3f s\n", job.constData(), total / 1e9);
     std::printf("  %-44s %8ld\n", "event-loop turns", turns);
-    std::printf("  %-44s %8.2f ms   (goal: a window that never freezes)\n",
-                "longest gap between two turns", longestGap / 1e6);
+    std::printf("  %-44s %8.2f ms   (goal < 50)\n", "longest gap between two turns",
+                longestGap / 1e6);
     std::printf("  %-44s %8ld\n", "progress lines shown", progressLines);
     std::printf("  %-44s %8.1f     (goal <= 10)\n", "progress lines a second",
                 progressLines / (total / 1e9));

@@ -10,7 +10,6 @@ cd "$(dirname "$0")/.."
 
 size_mib=${1:-1024}
 runs=${2:-5}
-small_files=2000
 
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCORVIX_BUILD_GUI=OFF \
     -DCORVIX_BUILD_TESTS=OFF -DCORVIX_BUILD_BENCH=ON >/dev/null
@@ -94,16 +93,35 @@ echo "  verify --manifest / openssl dgst = $(ratio "$verify_listed" "$sha")"
 echo
 rm -f out/* dec/*
 
-echo "3. $small_files files of 16 KiB"
-mkdir -p small
-for ((i = 0; i < small_files; i++)); do head -c 16384 /dev/urandom >"small/f$i.json"; done
-small_enc=$(median_seconds "rm -rf small-out; mkdir small-out" "$cli encrypt -o small-out small/*")
-small_cp=$(median_seconds "rm -rf small-cp" "cp -r small small-cp")
-row "corvix-cli encrypt" "$small_enc"
-row "cp -r" "$small_cp"
-echo "  corvix / cp = $(ratio "$small_enc" "$small_cp")   (goal <= 2)"
+echo "3. small files: corvix-cli encrypt against cp -r of the same tree"
+# calls_per_file COUNT COMMAND: the system calls COMMAND makes (all its threads, strace -c),
+# divided by the COUNT files it handles; "-" without strace.
+calls_per_file() {
+    command -v strace >/dev/null || { echo -; return; }
+    strace -f -c -o calls.txt bash -c "exec $2" >/dev/null
+    awk -v n="$1" '$NF == "total" {printf "%.1f", $4 / n}' calls.txt
+}
+# small_case COUNT KIB HOW: COUNT files of KIB KiB in small/, encrypted as HOW says ("named":
+# every file named on the command line; "tree": the folder walked with -r) and copied by cp -r.
+small_case() {
+    local count=$1 kib=$2 how=$3 args enc copy
+    mkdir -p small
+    head -c $((count * kib * 1024)) /dev/urandom |
+        split -b "${kib}K" -a 6 -d --additional-suffix=.json - small/f
+    if [[ $how == named ]]; then args="-o small-out small/*"; else args="-r -o small-out small"; fi
+    enc=$(median_seconds "rm -rf small-out; mkdir small-out" "$cli encrypt $args")
+    copy=$(median_seconds "rm -rf small-cp" "cp -r small small-cp")
+    rm -rf small-out small-cp
+    printf '  %-44s %8s s  %5s calls a file\n' "$count x $kib KiB, corvix-cli encrypt ($how)" "$enc" \
+        "$(rm -rf small-out; calls_per_file "$count" "$cli encrypt $args")"
+    printf '  %-44s %8s s  %5s calls a file\n' "$count x $kib KiB, cp -r" "$copy" \
+        "$(rm -rf small-cp; calls_per_file "$count" "cp -r small small-cp")"
+    echo "  corvix / cp = $(ratio "$enc" "$copy")   (goal <= 1.6)"
+    rm -rf small small-out small-cp calls.txt
+}
+small_case 2000 16 named
+small_case 20000 4 tree
 echo
-rm -rf small small-out small-cp
 
 echo "4. peak resident memory and threads of corvix-cli encrypt"
 # peak ARGS...: runs corvix-cli encrypt ARGS; prints its peak resident KiB and, sampled from
@@ -145,15 +163,18 @@ echo "   of 1 MiB through each backend (and the multi-buffer library's own CBC d
 "$OLDPWD/build-bench/bench/cipher_bench" --benchmark_min_time=0.5 2>/dev/null | grep -E '^BM_'
 
 echo
-echo "6. the window encrypting ${size_mib} MiB through its button (offscreen, progress shown)"
+echo "6. the window encrypting through its button (offscreen, progress shown): ${size_mib} MiB,"
+echo "   then 2000 files of 16 KiB"
 # The window needs its own build: the one above leaves the GUI out.
 repo=$(dirname "$(dirname "$(dirname "$cli")")")
 cmake -S "$repo" -B "$repo/build-bench-gui" -DCMAKE_BUILD_TYPE=Release -DCORVIX_BUILD_TESTS=OFF \
     -DCORVIX_BUILD_BENCH=ON >/dev/null
 cmake --build "$repo/build-bench-gui" -j "$cores" --target window_gap >/dev/null
 # Its standard output also carries the screen's own lines; the figures start with two spaces.
-QT_QPA_PLATFORM=offscreen "$repo/build-bench-gui/bench/window_gap" "$size_mib" "$work" 2>/dev/null |
-    grep '^  '
+for files in "$size_mib $work 1" "16K $work 2000"; do
+    # shellcheck disable=SC2086 # the arguments are meant to split
+    QT_QPA_PLATFORM=offscreen "$repo/build-bench-gui/bench/window_gap" $files 2>/dev/null | grep '^  '
+done
 
 echo
 echo "7. reading in place (EncryptedFileReader) against decrypting whole, ${size_mib} MiB"

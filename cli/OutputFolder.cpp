@@ -38,21 +38,21 @@ std::string OutputFolder::joined(const std::string& folder, const std::string& r
     return folder.ends_with('/') ? folder + relative : folder + "/" + relative;
 }
 
-Outcome<OpenFolder> OutputFolder::prepare(const std::string& relativeText) const {
+Outcome<std::shared_ptr<const OpenFolder>>
+OutputFolder::prepare(const std::string& relativeText) const {
     const fs::path relative(relativeText);
     if (!isPlainRelative(relative)) {
         return Error{std::make_error_code(std::errc::invalid_argument), pathOf(relativeText),
                      "would leave " + root_};
     }
-    const Outcome<OpenFolder> fresh = opened_ ? Outcome<OpenFolder>(OpenFolder()) : openRoot();
     if (opened_) {
         std::call_once(opened_->once, [this] { opened_->root = openRoot(); });
     }
-    const Outcome<OpenFolder>& root = opened_ ? *opened_->root : fresh;
+    const auto root = opened_ ? *opened_->root : openRoot();
     if (!root) {
-        return root.error();
+        return root;
     }
-    auto folder = root->openBeneath(relative.parent_path(), true);
+    auto folder = OpenFolder::sharedBeneath(*root, relative.parent_path(), true);
     if (folder) {
         return folder;
     }
@@ -67,7 +67,7 @@ Outcome<OpenFolder> OutputFolder::prepare(const std::string& relativeText) const
     return Error::system(code, at, "cannot make the folder");
 }
 
-Outcome<OpenFolder> OutputFolder::openRoot() const {
+Outcome<std::shared_ptr<const OpenFolder>> OutputFolder::openRoot() const {
     // The root is the user's own choice, so a link there is followed.
     const fs::path base = root_.empty() ? fs::path(".") : fs::path(root_);
     std::error_code error;
@@ -75,7 +75,11 @@ Outcome<OpenFolder> OutputFolder::openRoot() const {
     if (error) {
         return Error::system(error, base.string(), "cannot make the folder");
     }
-    return OpenFolder::open(base);
+    auto opened = OpenFolder::open(base);
+    if (!opened) {
+        return opened.error();
+    }
+    return std::make_shared<const OpenFolder>(std::move(*opened));
 }
 
 } // namespace corvix::cli

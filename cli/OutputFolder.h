@@ -27,18 +27,20 @@ public:
     /// `relative` below `folder` as one path; an empty folder is the current one.
     [[nodiscard]] static std::string joined(const std::string& folder, const std::string& relative);
 
-    /// The open folder that is to hold the output `relative`, made where missing.
-    [[nodiscard]] Outcome<OpenFolder> prepare(const std::string& relative) const;
+    /// The open folder that is to hold the output `relative`, made where missing: for an output
+    /// right under a shared root, the root itself.
+    [[nodiscard]] Outcome<std::shared_ptr<const OpenFolder>>
+    prepare(const std::string& relative) const;
 
 private:
     /// A shared root, opened by the first task that needs it; every copy sees it.
     struct Opened {
         std::once_flag once;
-        std::optional<Outcome<OpenFolder>> root;
+        std::optional<Outcome<std::shared_ptr<const OpenFolder>>> root;
     };
 
     /// The root, freshly opened (and made where missing).
-    [[nodiscard]] Outcome<OpenFolder> openRoot() const;
+    [[nodiscard]] Outcome<std::shared_ptr<const OpenFolder>> openRoot() const;
 
     std::string root_;
     std::shared_ptr<Opened> opened_;

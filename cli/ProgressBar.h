@@ -19,7 +19,7 @@ public:
     [[nodiscard]] static bool isTerminal(std::FILE* stream);
 
     void addBytes(std::uint64_t count) { bytesDone_.fetch_add(count, std::memory_order_relaxed); }
-    void addFile() { filesDone_.fetch_add(1, std::memory_order_relaxed); }
+    void addFiles(std::size_t count) { filesDone_.fetch_add(count, std::memory_order_relaxed); }
 
     /// Draws the bar, at most ten times a second unless `now` asks for it at once.
     void draw(bool now = false);

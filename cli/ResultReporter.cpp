@@ -40,6 +40,7 @@ ResultReporter::ResultReporter(Style style, bool quiet) : style_(style), quiet_(
 void ResultReporter::report(const FileTask& task, const TaskResult& result) {
     if (!result) {
         ++failed_;
+        flush(); // the lines before it come first
         printErrorLine(escaped("corvix-cli: " + task.input() + ": " +
                                    result.error().messageAfter(task.input()),
                                EscapeStyle::Terminal));
@@ -49,9 +50,16 @@ void ResultReporter::report(const FileTask& task, const TaskResult& result) {
         ++ok_;
     }
     if (style_ == Style::Json) {
-        Console::write(jsonLine(task, result) + "\n");
+        waiting_ += jsonLine(task, result) + "\n";
     } else if (!quiet_ && result) {
-        Console::write(escaped(line(task, result), EscapeStyle::Terminal) + "\n");
+        waiting_ += escaped(line(task, result), EscapeStyle::Terminal) + "\n";
+    }
+}
+
+void ResultReporter::flush() {
+    if (!waiting_.empty()) {
+        Console::write(waiting_);
+        waiting_.clear();
     }
 }
 
@@ -84,7 +92,8 @@ std::string ResultReporter::jsonLine(const FileTask& task, const TaskResult& res
     return json.dump(-1, ' ', true, Json::error_handler_t::replace);
 }
 
-void ResultReporter::summarize() const {
+void ResultReporter::summarize() {
+    flush();
     if (notStarted_ > 0) {
         printErrorLine("corvix-cli: stopped; " + std::to_string(notStarted_) +
                        (notStarted_ == 1 ? " file was" : " files were") + " not started");

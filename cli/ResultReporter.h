@@ -4,6 +4,7 @@
 #include "TaskResult.h"
 
 #include <cstddef>
+#include <string>
 
 namespace corvix::cli {
 
@@ -24,11 +25,14 @@ public:
 
     ResultReporter(Style style, bool quiet);
 
+    /// Its stdout line waits for flush(), so that lines go out together.
     void report(const FileTask& task, const TaskResult& result);
+    /// Writes the stdout lines that wait.
+    void flush();
     /// A file that a stopped run never started.
     void notStarted() { ++notStarted_; }
     /// "N ok, N failed, N skipped" (not with -q).
-    void summarize() const;
+    void summarize();
 
     [[nodiscard]] bool anyFailed() const { return failed_ > 0 || notStarted_ > 0; }
 
@@ -38,6 +42,7 @@ private:
 
     Style style_;
     bool quiet_;
+    std::string waiting_;
     std::size_t ok_ = 0;
     std::size_t failed_ = 0;
     std::size_t skipped_ = 0;

@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
 #include <set>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace corvix::cli {
 
@@ -66,20 +67,43 @@ void settleSharedOutputs(std::vector<FileTask>& tasks) {
             inputs.emplace(task.inputFile().status.st_dev, task.inputFile().status.st_ino);
         }
     }
-    std::map<fs::path, std::string> writers;
+    // An output folder that takes more than one output is read once: an output whose name is
+    // not in it is no input. (A run with one output there, such as a build's, looks at that
+    // output alone, however many files the folder holds.)
+    struct Listing {
+        int outputs = 0;
+        std::optional<std::unordered_set<std::string>> names;
+    };
+    std::unordered_map<std::string, Listing> folders;
+    const auto mayExist = [&folders](const std::string& path) {
+        const auto slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+        Listing& listing = folders[folder];
+        if (++listing.outputs == 2) {
+            const auto opened = OpenFolder::open(folder);
+            if (const auto read = opened ? opened->names() : opened.error()) {
+                listing.names.emplace(read->begin(), read->end());
+            } else if (read.error().code == std::errc::no_such_file_or_directory) {
+                listing.names.emplace(); // a folder still to be made holds nothing
+            }
+        }
+        return !listing.names || listing.names->contains(path.substr(slash + 1));
+    };
+    std::unordered_map<std::string, std::string> writers;
+    std::error_code error;
+    const fs::path here = fs::current_path(error);
     for (FileTask& task : tasks) {
         const auto output = task.output();
         if (!output) {
             continue;
         }
-        std::error_code error;
-        const fs::path key = fs::absolute(*output, error).lexically_normal();
-        const auto [earlier, isFirst] = writers.emplace(key, task.input());
+        const auto [earlier, isFirst] =
+            writers.emplace((here / *output).lexically_normal().string(), task.input());
         struct stat existing {};
         if (!isFirst) {
             task = FileTask(task.input(),
                             failed(EEXIST, *output, "is also the output of " + earlier->second));
-        } else if (::stat(output->c_str(), &existing) == 0 &&
+        } else if (mayExist(*output) && ::stat(output->c_str(), &existing) == 0 &&
                    inputs.contains({existing.st_dev, existing.st_ino})) {
             task = FileTask(task.input(), failed(EEXIST, *output, "is also an input of this run"));
         }
@@ -101,6 +125,7 @@ TaskPlanner::TaskPlanner(const Options& options)
 
 std::vector<FileTask> TaskPlanner::plan() const {
     std::vector<FileTask> tasks;
+    tasks.reserve(options_.paths.size());
     for (const std::string& argument : options_.paths) {
         addArgument(argument, tasks);
     }

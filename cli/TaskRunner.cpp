@@ -1,5 +1,6 @@
 #include "TaskRunner.h"
 
+#include "Format/FileFormat.h"
 #include "ProgressBar.h"
 #include "ResultReporter.h"
 
@@ -9,12 +10,33 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <span>
+#include <sys/resource.h>
 #include <system_error>
 #include <thread>
 
 namespace corvix::cli {
 
 namespace {
+
+// The files of a worker's batch: the workers share sixteen (one for each lane of the
+// multi-buffer cipher, and for each of the chunk buffers the runs share), and no more than the
+// free descriptors allow: a file of a batch holds two (its input and its output), a worker two
+// more (the folders of its batch), and the folders named on the command line stay open.
+std::size_t batchLimit(std::size_t workers) {
+    constexpr std::size_t kLanes = 16;
+    constexpr std::size_t kSpare = 8;
+    const std::size_t shared = std::max<std::size_t>(1, kLanes / workers);
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return shared;
+    }
+    const auto listing = OpenFolder::open("/proc/self/fd");
+    const auto open = listing ? listing->names() : listing.error();
+    const std::size_t used = (open ? open->size() : kLanes) + kSpare;
+    const std::size_t free = limit.rlim_cur > used ? (limit.rlim_cur - used) / workers : 0;
+    return std::clamp<std::size_t>(free > 2 ? (free - 2) / 2 : 0, 1, shared);
+}
 
 /// A task's turn, over: its result, or nothing when the run was stopped before it started.
 struct Turn {
@@ -26,10 +48,12 @@ class ResultSlots {
 public:
     explicit ResultSlots(std::size_t count) : slots_(count) {}
 
-    void put(std::size_t index, Turn result) {
+    void put(std::span<const std::size_t> indices, std::vector<Turn>& results) {
         {
             const std::lock_guard lock(mutex_);
-            slots_[index] = std::move(result);
+            for (std::size_t i = 0; i < indices.size(); ++i) {
+                slots_[indices[i]] = std::move(results[i]);
+            }
         }
         ready_.notify_one();
     }
@@ -64,30 +88,60 @@ void TaskRunner::run(
     const std::function<void(const FileTask&, const TaskResult&)>& onReported) const {
     ResultSlots slots(tasks_.size());
     std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        for (std::size_t i = next++; i < tasks_.size(); i = next++) {
-            const FileTask& task = tasks_[i];
-            if (!task.isSettled() && settings_.shouldStop && settings_.shouldStop()) {
-                slots.put(i, Turn{});
-                continue;
-            }
-            std::uint64_t counted = 0;
-            TaskResult result = task.run(settings_, [&counted, bar](std::uint64_t bytes) {
+    // Runs the tasks at `indices` as one batch.
+    const auto runBatch = [&](std::span<const std::size_t> indices) {
+        if (indices.empty()) {
+            return;
+        }
+        std::vector<const FileTask*> batch;
+        for (const std::size_t i : indices) {
+            batch.push_back(&tasks_[i]);
+        }
+        std::uint64_t counted = 0;
+        std::vector<std::optional<TaskResult>> results =
+            FileTask::runEach(batch, settings_, [&counted, bar](std::uint64_t bytes) {
                 counted += bytes;
                 if (bar != nullptr) {
                     bar->addBytes(bytes);
                 }
             });
-            // A file that ended early or was skipped still counts as dealt with in full.
-            if (bar != nullptr) {
-                bar->addBytes(task.size() > counted ? task.size() - counted : 0);
-                bar->addFile();
-            }
-            slots.put(i, Turn{std::move(result)});
+        std::vector<Turn> turns;
+        std::uint64_t sizes = 0;
+        std::size_t ran = 0;
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            sizes += results[i] ? batch[i]->size() : 0;
+            ran += results[i] ? 1 : 0;
+            turns.push_back(Turn{std::move(results[i])});
         }
+        // Files that ended early or were skipped still count as dealt with in full.
+        if (bar != nullptr) {
+            bar->addBytes(sizes > counted ? sizes - counted : 0);
+            bar->addFiles(ran);
+        }
+        slots.put(indices, turns);
+    };
+    // Files that fit one chunk go in batches, so that their chunks share the cipher's lanes;
+    // a larger one runs by itself.
+    const auto workerCount = std::clamp<std::size_t>(tasks_.size(), 1, jobs_);
+    const std::size_t largestBatch = batchLimit(workerCount);
+    const auto work = [&] {
+        std::vector<std::size_t> small;
+        for (std::size_t i = next++; i < tasks_.size(); i = next++) {
+            const bool large = tasks_[i].size() > FileFormat::kPlainChunkSize;
+            if (!large) {
+                small.push_back(i);
+            }
+            if (large || small.size() == largestBatch) {
+                runBatch(small);
+                small.clear();
+            }
+            if (large) {
+                runBatch({&i, 1});
+            }
+        }
+        runBatch(small);
     };
 
-    const auto workerCount = std::clamp<std::size_t>(tasks_.size(), 1, jobs_);
     std::vector<std::jthread> workers;
     try {
         while (workers.size() < workerCount) {
@@ -120,6 +174,7 @@ void TaskRunner::run(
             }
             ++reported;
         }
+        reporter.flush();
         if (bar != nullptr) {
             bar->draw(!ready.empty());
         }

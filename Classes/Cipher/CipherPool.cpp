@@ -53,7 +53,8 @@ void CipherPool::submit(CipherJob& job) {
     // No thread (none allowed, or the system gave none): the job runs here.
     queue_.pop_back();
     lock.unlock();
-    runHere(job);
+    CipherJob* const alone = &job;
+    runHere({&alone, 1});
 }
 
 void CipherPool::waitFor(const CipherJob& job) {
@@ -68,28 +69,43 @@ void CipherPool::waitFor(const CipherJob& job) {
     --waiters_;
 }
 
-void CipherPool::runHere(CipherJob& job) {
-    const CipherBackend& backend = *job.backend;
+void CipherPool::runHere(std::span<CipherJob* const> jobs) {
+    if (jobs.empty()) {
+        return;
+    }
+    const CipherBackend& backend = *jobs.front()->backend;
     std::unique_lock lock(mutex_);
     if (idleEngines_[&backend].empty() && madeEngines_[&backend] >= engineLimit_ &&
         threadLimit_ > 0) {
         lock.unlock();
-        submit(job);
-        waitFor(job);
+        for (CipherJob* job : jobs) {
+            submit(*job);
+        }
+        for (CipherJob* job : jobs) {
+            waitFor(*job);
+        }
         return;
     }
-    job.done = false;
+    for (CipherJob* job : jobs) {
+        job->done = false;
+    }
     std::unique_ptr<CipherEngine> engine = takeEngine(lock, backend);
     lock.unlock();
     std::vector<CipherJob*> finished;
-    if (engine) {
-        engine->start(job, finished);
-        while (finished.empty()) {
+    finished.reserve(jobs.size()); // nothing to allocate, so nothing to throw, while they run
+    for (CipherJob* job : jobs) {
+        while (engine && engine->inProgress() >= backend.lanes) {
             engine->advance(finished);
         }
-    } else {
-        job.produced.reset();
-        finished.push_back(&job);
+        if (engine) {
+            engine->start(*job, finished);
+        } else {
+            job->produced.reset();
+            finished.push_back(job);
+        }
+    }
+    while (engine && engine->inProgress() > 0) {
+        engine->advance(finished);
     }
     lock.lock();
     giveBack(backend, std::move(engine));

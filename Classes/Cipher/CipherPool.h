@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -37,9 +38,10 @@ public:
     /// Queues a job; it must stay alive and untouched until waitFor() has returned for it.
     void submit(CipherJob& job);
     void waitFor(const CipherJob& job);
-    /// Runs a job on the calling thread when an engine is free, so a small input needs no
-    /// thread; otherwise through the threads.
-    void runHere(CipherJob& job);
+    /// Runs jobs of one backend on the calling thread, side by side in one engine when one is
+    /// free, so small inputs need no thread; otherwise through the threads. All are finished
+    /// when it returns.
+    void runHere(std::span<CipherJob* const> jobs);
 
 private:
     /// Whether a thread not at work yet would take the next queued job: when no thread is at

@@ -42,15 +42,63 @@ public:
     }
 
     void start(CipherJob& job, std::vector<CipherJob*>& finished) override {
-        // CBC decryption has no chain to wait for, and OpenSSL runs it at full speed. A small
-        // chunk alone would run the lanes with one of sixteen in use, slower than OpenSSL's one
-        // stream (a small file is one such chunk). OpenSSL also stands in when the library could
-        // not set up.
-        const bool alone = inProgress() == 0 && job.length < kLargestPiece;
-        if (job.direction == ChunkCipher::Direction::Decrypt || alone || !manager_ ||
-            freeLanes_.empty()) {
-            job.produced = runAlone(job);
-            finished.push_back(&job);
+        // CBC decryption has no chain to wait for, and OpenSSL runs it at full speed. OpenSSL
+        // also stands in when the library could not set up.
+        if (job.direction == ChunkCipher::Direction::Decrypt || !manager_) {
+            finishAlone(job, finished);
+            return;
+        }
+        // A small chunk alone would run the lanes with one of sixteen in use, slower than
+        // OpenSSL's one stream (a small file is one such chunk), so it waits for company: the
+        // next chunk takes it into the lanes, an advance() with none runs it alone.
+        if (waiting_ != nullptr) {
+            enter(*std::exchange(waiting_, nullptr), finished);
+        } else if (inProgress() == 0 && job.length < kLargestPiece) {
+            waiting_ = &job;
+            return;
+        }
+        enter(job, finished);
+    }
+
+    // Each lane in progress has exactly one piece in the library, so a flush always gives one
+    // back while a lane is in progress.
+    void advance(std::vector<CipherJob*>& finished) override {
+        if (waiting_ != nullptr) {
+            finishAlone(*std::exchange(waiting_, nullptr), finished);
+            return;
+        }
+        if (inProgress() == 0) {
+            return;
+        }
+        if (const IMB_JOB* piece = IMB_FLUSH_JOB(manager_.get())) {
+            collect(*piece, finished);
+        }
+        submitContinuations(finished);
+    }
+
+    [[nodiscard]] std::size_t inProgress() const override {
+        return lanes_.size() - freeLanes_.size() + (waiting_ != nullptr ? 1 : 0);
+    }
+
+private:
+    // One chunk's encryption in progress.
+    struct Lane {
+        CipherJob* job = nullptr;
+        std::size_t paddedLength = 0;
+        std::size_t offset = 0;
+        bool failed = false;
+        alignas(16) std::array<std::uint8_t, kExpandedKeySize> encryptionKeys{};
+        alignas(16) std::array<std::uint8_t, kExpandedKeySize> decryptionKeys{};
+    };
+
+    static void finishAlone(CipherJob& job, std::vector<CipherJob*>& finished) {
+        job.produced = runAlone(job);
+        finished.push_back(&job);
+    }
+
+    void enter(CipherJob& job, std::vector<CipherJob*>& finished) {
+        if (freeLanes_.empty()) {
+            finishAlone(job, finished);
             return;
         }
         Lane& lane = *freeLanes_.back();
@@ -68,33 +116,6 @@ public:
         submitPiece(lane, finished);
         submitContinuations(finished);
     }
-
-    // Each lane in progress has exactly one piece in the library, so a flush always gives one
-    // back while a lane is in progress.
-    void advance(std::vector<CipherJob*>& finished) override {
-        if (inProgress() == 0) {
-            return;
-        }
-        if (const IMB_JOB* piece = IMB_FLUSH_JOB(manager_.get())) {
-            collect(*piece, finished);
-        }
-        submitContinuations(finished);
-    }
-
-    [[nodiscard]] std::size_t inProgress() const override {
-        return lanes_.size() - freeLanes_.size();
-    }
-
-private:
-    // One chunk's encryption in progress.
-    struct Lane {
-        CipherJob* job = nullptr;
-        std::size_t paddedLength = 0;
-        std::size_t offset = 0;
-        bool failed = false;
-        alignas(16) std::array<std::uint8_t, kExpandedKeySize> encryptionKeys{};
-        alignas(16) std::array<std::uint8_t, kExpandedKeySize> decryptionKeys{};
-    };
 
     bool expandKey(Lane& lane) {
         const KeyMaterial& material = *lane.job->material;
@@ -177,6 +198,7 @@ private:
     std::array<Lane, kLanes> lanes_;
     std::vector<Lane*> freeLanes_;
     std::vector<Lane*> continuing_;
+    CipherJob* waiting_ = nullptr; // a small chunk that came to an empty engine
 };
 
 std::unique_ptr<CipherEngine> makeEngine() {

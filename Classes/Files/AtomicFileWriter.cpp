@@ -88,54 +88,58 @@ AtomicFileWriter::AtomicFileWriter(std::string destination) : shown_(std::move(d
     name_ = target.filename().string();
 }
 
-AtomicFileWriter::AtomicFileWriter(const OpenFolder& folder, std::string name,
+AtomicFileWriter::AtomicFileWriter(std::shared_ptr<const OpenFolder> folder, std::string name,
                                    std::string shownPath)
-    : name_(std::move(name)), shown_(std::move(shownPath)) {
-    auto held = folder.duplicate();
-    if (held) {
-        folder_ = std::move(*held);
-    } else {
-        failure_ = Error{held.error().code, shown_, held.error().reason};
-    }
-}
+    : folder_(std::move(folder)), name_(std::move(name)), shown_(std::move(shownPath)) {}
 
 AtomicFileWriter::~AtomicFileWriter() {
     discard();
 }
 
 bool AtomicFileWriter::openFolder() {
-    if (!folder_.isOpen() && !failure_) {
+    if (!folder_ && !failure_) {
         auto opened = OpenFolder::open(folderPath_);
         if (opened) {
-            folder_ = std::move(*opened);
+            folder_ = std::make_shared<const OpenFolder>(std::move(*opened));
         } else {
             failure_ = Error{opened.error().code, shown_,
                              "cannot open its folder: " + opened.error().code.message()};
         }
     }
-    return folder_.isOpen() && !failure_;
+    return folder_ && !failure_;
+}
+
+Outcome<std::optional<struct stat>> AtomicFileWriter::existing() {
+    if (!existing_ && openFolder()) {
+        if (!OpenFolder::isPlainName(name_)) {
+            fail(EISDIR, "cannot create the file");
+        } else if (auto found = folder_->status(name_, false)) {
+            existing_ = *found;
+        } else if (found.error().code == std::errc::no_such_file_or_directory) {
+            existing_.emplace();
+        } else {
+            fail(found.error().code.value(), "cannot look at it");
+        }
+    }
+    if (failure_) {
+        return *failure_;
+    }
+    return *existing_;
 }
 
 Outcome<> AtomicFileWriter::create(unsigned permissions) {
-    if (!openFolder()) {
-        return failed();
+    auto existing = this->existing();
+    if (!existing) {
+        return existing.error();
     }
-    if (!OpenFolder::isPlainName(name_)) {
-        fail(EISDIR, "cannot create the file");
-        return failed();
-    }
-    auto existing = folder_.status(name_, false);
-    replacing_ = existing.ok();
-    if (!existing && existing.error().code != std::errc::no_such_file_or_directory) {
-        fail(existing.error().code.value(), "cannot look at it");
-        return failed();
-    }
+    replacing_ = existing->has_value();
     mode_ = permissions & 0777 & ~processUmask();
     if (replacing_) {
         // A link at the destination is replaced, never written through; a dangling one is
         // replaced like a new file, one to anything but a regular file is refused like the
         // thing itself.
-        auto target = S_ISLNK(existing->st_mode) ? folder_.status(name_, true) : existing;
+        auto target = S_ISLNK((*existing)->st_mode) ? folder_->status(name_, true)
+                                                    : Outcome<struct stat>(**existing);
         if (target && !S_ISREG(target->st_mode)) {
             failure_ = Error::system(EEXIST, shown_,
                                      "exists and is not a regular file; it is left as it is");
@@ -156,14 +160,14 @@ bool AtomicFileWriter::openUnnamed() {
     // An unnamed file is linked in through /proc/self/fd, without which it could not be named.
     static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
     if (canLink) {
-        fd_.reset(::openat(folder_.descriptor(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        fd_.reset(::openat(folder_->descriptor(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_));
     }
 #endif
     return fd_.isOpen();
 }
 
 bool AtomicFileWriter::openNamed() {
-    const int folder = folder_.descriptor();
+    const int folder = folder_->descriptor();
     const int failure = tryTemporaryNames(name_, temporary_, [&](const std::string& candidate) {
         fd_.reset(::openat(folder, candidate.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -184,16 +188,27 @@ std::ptrdiff_t AtomicFileWriter::write(const std::uint8_t* buffer, std::size_t n
     if (!hasSpaceAvailable()) {
         return -1;
     }
-    if (const std::error_code error = writeAll(fd_.get(), buffer, n)) {
-        fail(error.value(), "cannot write");
+    if (heldSize_ + n <= held_.size()) {
+        std::copy_n(buffer, n, held_.data() + heldSize_);
+        heldSize_ += n;
+    } else if (!writeHeld(buffer, n)) {
         return -1;
     }
     return static_cast<std::ptrdiff_t>(n);
 }
 
+bool AtomicFileWriter::writeHeld(const std::uint8_t* buffer, std::size_t n) {
+    const std::error_code error = writeAll(fd_.get(), buffer, n, {held_.data(), heldSize_});
+    heldSize_ = 0;
+    if (error) {
+        fail(error.value(), "cannot write");
+    }
+    return !error;
+}
+
 bool AtomicFileWriter::linkUnnamed() {
     const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
-    const int folder = folder_.descriptor();
+    const int folder = folder_->descriptor();
     if (::linkat(AT_FDCWD, self.c_str(), folder, name_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         return true;
     }
@@ -222,11 +237,12 @@ bool AtomicFileWriter::flushIfReplacing() {
 }
 
 Outcome<> AtomicFileWriter::commit() {
-    if (!hasSpaceAvailable()) {
+    if (!hasSpaceAvailable() || !writeHeld(nullptr, 0)) {
         discard();
         return failed();
     }
-    if (::fchmod(fd_.get(), mode_) != 0) {
+    // An unnamed file was made with its mode.
+    if (!temporary_.empty() && ::fchmod(fd_.get(), mode_) != 0) {
         fail(errno, "cannot set its mode");
         discard();
         return failed();
@@ -239,7 +255,7 @@ Outcome<> AtomicFileWriter::commit() {
     if (const std::error_code error = fd_.close()) {
         fail(error.value(), "cannot write");
         if (linkedNew) {
-            ::unlinkat(folder_.descriptor(), name_.c_str(), 0);
+            ::unlinkat(folder_->descriptor(), name_.c_str(), 0);
         }
         discard();
         return failed();
@@ -247,8 +263,8 @@ Outcome<> AtomicFileWriter::commit() {
     if (linkedNew) {
         return {};
     }
-    if (::renameat(folder_.descriptor(), temporary_.c_str(), folder_.descriptor(), name_.c_str()) !=
-        0) {
+    if (::renameat(folder_->descriptor(), temporary_.c_str(), folder_->descriptor(),
+                   name_.c_str()) != 0) {
         fail(errno, "cannot put it in place");
         discard();
         return failed();
@@ -259,8 +275,9 @@ Outcome<> AtomicFileWriter::commit() {
 
 void AtomicFileWriter::discard() {
     fd_.reset();
+    heldSize_ = 0;
     if (!temporary_.empty()) {
-        ::unlinkat(folder_.descriptor(), temporary_.c_str(), 0);
+        ::unlinkat(folder_->descriptor(), temporary_.c_str(), 0);
         temporary_.clear();
     }
 }

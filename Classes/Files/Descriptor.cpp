@@ -1,6 +1,9 @@
 #include "Files/Descriptor.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace corvix {
@@ -21,15 +24,22 @@ std::error_code systemError(int number) {
     return {number, std::generic_category()};
 }
 
-std::error_code writeAll(int fd, const void* data, std::size_t size) {
-    const auto* next = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t count = ::write(fd, next, size);
-        if (count > 0) {
-            next += count;
-            size -= static_cast<std::size_t>(count);
-        } else if (count == 0 || errno != EINTR) {
+std::error_code writeAll(int fd, const void* data, std::size_t size,
+                         std::span<const std::uint8_t> before) {
+    std::array<iovec, 2> parts{{{const_cast<std::uint8_t*>(before.data()), before.size()},
+                                {const_cast<void*>(data), size}}};
+    for (std::size_t left = before.size() + size; left > 0;) {
+        const ssize_t count = ::writev(fd, parts.data(), static_cast<int>(parts.size()));
+        if (count <= 0 && (count == 0 || errno != EINTR)) {
             return systemError(count == 0 ? EIO : errno);
+        }
+        auto done = static_cast<std::size_t>(std::max<ssize_t>(count, 0));
+        left -= done;
+        for (iovec& part : parts) {
+            const std::size_t taken = std::min(done, part.iov_len);
+            part.iov_base = static_cast<char*>(part.iov_base) + taken;
+            part.iov_len -= taken;
+            done -= taken;
         }
     }
     return {};

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <system_error>
 #include <utility>
 
@@ -36,8 +38,10 @@ private:
 /// The errno `number` as an error code of the generic category.
 [[nodiscard]] std::error_code systemError(int number);
 
-/// Writes all `size` bytes to `fd`, going on after partial writes and interruptions; the error
-/// that stopped it, or none.
-[[nodiscard]] std::error_code writeAll(int fd, const void* data, std::size_t size);
+/// Writes all `size` bytes to `fd`, after the bytes `before` when there are any (in the same
+/// call, where the system takes them all), going on after partial writes and interruptions;
+/// the error that stopped it, or none.
+[[nodiscard]] std::error_code writeAll(int fd, const void* data, std::size_t size,
+                                       std::span<const std::uint8_t> before = {});
 
 } // namespace corvix

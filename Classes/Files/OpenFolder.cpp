@@ -61,17 +61,9 @@ Outcome<OpenFolder> OpenFolder::open(const fs::path& path) {
     return OpenFolder(fd);
 }
 
-Outcome<OpenFolder> OpenFolder::duplicate() const {
-    const int fd = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) {
-        return Error::system(errno, {}, "cannot hold the folder open");
-    }
-    return OpenFolder(fd);
-}
-
 Outcome<OpenFolder> OpenFolder::openBeneath(const fs::path& relative, bool create) const {
     if (relative.empty()) {
-        return duplicate();
+        return Error::system(EINVAL, {}, "not a plain name");
     }
 #if defined(SYS_openat2) && !defined(CORVIX_PORTABLE_FS)
     if (const int fd = openBeneathAtOnce(fd_.get(), relative); fd >= 0) {
@@ -93,6 +85,19 @@ Outcome<OpenFolder> OpenFolder::openBeneath(const fs::path& relative, bool creat
         current = &walked;
     }
     return walked;
+}
+
+Outcome<std::shared_ptr<const OpenFolder>>
+OpenFolder::sharedBeneath(const std::shared_ptr<const OpenFolder>& folder, const fs::path& relative,
+                          bool create) {
+    if (relative.empty()) {
+        return folder;
+    }
+    auto opened = folder->openBeneath(relative, create);
+    if (!opened) {
+        return opened.error();
+    }
+    return std::make_shared<const OpenFolder>(std::move(*opened));
 }
 
 Outcome<OpenFolder> OpenFolder::openChild(const std::string& name, bool create) const {

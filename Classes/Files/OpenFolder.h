@@ -4,6 +4,7 @@
 
 #include <corvix/Outcome.h>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -22,15 +23,18 @@ public:
     /// path is the caller's own choice.
     [[nodiscard]] static Outcome<OpenFolder> open(const std::filesystem::path& path);
 
-    /// Opens the folder `relative` (plain names only) below this one without following any link;
-    /// with `create`, missing folders on the way are made. A failure's code says why (ELOOP: a
-    /// link on the way, ENOTDIR: something other than a folder) and its path is the leading part
-    /// of `relative` that failed.
+    /// Opens the folder `relative` (one or more plain names) below this one without following
+    /// any link; with `create`, missing folders on the way are made. A failure's code says why
+    /// (ELOOP: a link on the way, ENOTDIR: something other than a folder) and its path is the
+    /// leading part of `relative` that failed.
     [[nodiscard]] Outcome<OpenFolder> openBeneath(const std::filesystem::path& relative,
                                                   bool create) const;
 
-    /// Another handle on the same folder.
-    [[nodiscard]] Outcome<OpenFolder> duplicate() const;
+    /// The folder `relative` below `folder`, as openBeneath() opens it, to be shared: `folder`
+    /// itself when `relative` is empty.
+    [[nodiscard]] static Outcome<std::shared_ptr<const OpenFolder>>
+    sharedBeneath(const std::shared_ptr<const OpenFolder>& folder,
+                  const std::filesystem::path& relative, bool create);
 
     /// The names in the folder, "." and ".." left out, in no particular order.
     [[nodiscard]] Outcome<std::vector<std::string>> names() const;

@@ -25,6 +25,7 @@ Error endedEarly() {
 struct Slot {
     ChunkBuffers::Lease buffer;
     CipherJob job;
+    std::size_t run = 0; // of the batch
     std::uint64_t index = 0;
     bool last = false;
 };
@@ -92,6 +93,18 @@ private:
 
 // The chunks handed to the pool; whatever ends the run, they are waited for before their
 // buffers go.
+
+// Where one run of a batch stands.
+struct RunState {
+    std::uint64_t bytesRead = 0;
+    std::uint64_t bytesDone = 0;
+    std::uint64_t nextIndex = 0;
+    bool readingDone = false;
+    std::optional<Error> stopped;
+};
+
+// The chunks handed to the pool; whatever ends the run, they are waited for before their
+// buffers go.
 struct InFlight {
     CipherPool& pool;
     std::deque<Slot*> slots;
@@ -131,13 +144,25 @@ Outcome<> ChunkPipeline::check(const CipherJob& job, std::uint64_t index, bool l
 Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStream& output,
                              const ChunkCallbacks& callbacks, CipherPool& pool,
                              ChunkBuffers& buffers) const {
+    ChunkRun alone{input, total, output, callbacks};
+    runEach({&alone, 1}, pool, buffers);
+    return alone.outcome;
+}
+
+void ChunkPipeline::runEach(std::span<ChunkRun> runs, CipherPool& pool,
+                            ChunkBuffers& buffers) const {
     if (Outcome<> cipher = ChunkCipher::available(material_); !cipher) {
-        return cipher;
+        for (ChunkRun& run : runs) {
+            run.outcome = cipher;
+        }
+        return;
     }
-    const bool fitsOneChunk = total <= chunkSize_;
-    const std::size_t slotSize =
-        static_cast<std::size_t>(std::min<std::uint64_t>(total, chunkSize_)) +
-        ChunkCipher::kBlockSize;
+    std::size_t slotSize = 0;
+    for (const ChunkRun& run : runs) {
+        slotSize = std::max(
+            slotSize, static_cast<std::size_t>(std::min<std::uint64_t>(run.total, chunkSize_)) +
+                          ChunkCipher::kBlockSize);
+    }
 
     std::deque<Slot> slots; // grows at the back only, so the slots never move
     std::vector<Slot*> freeSlots;
@@ -152,26 +177,29 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
         freeSlots.push_back(&slots.back());
     };
     InFlight inFlight(pool);
-    const bool listing = callbacks.onChunkDigest && direction_ == ChunkCipher::Direction::Encrypt;
+    std::vector<RunState> states(runs.size());
+    std::vector<CipherJob*> batch; // the chunks of inputs that fit one, handed over together
+    const auto fitsOneChunk = [&](std::size_t run) { return runs[run].total <= chunkSize_; };
+
+    const bool encrypting = direction_ == ChunkCipher::Direction::Encrypt;
+    const auto listing = [&](std::size_t run) {
+        return encrypting && static_cast<bool>(runs[run].callbacks.onChunkDigest);
+    };
     std::optional<ChunkHasher> hasher; // for more than one chunk, when the system gives a thread
     try {
-        if (listing && !fitsOneChunk) {
-            hasher.emplace();
+        for (std::size_t i = 0; i < runs.size() && !hasher; ++i) {
+            if (listing(i) && !fitsOneChunk(i)) {
+                hasher.emplace();
+            }
         }
     } catch (const std::system_error&) {
     }
-
-    std::uint64_t bytesRead = 0;
-    std::uint64_t bytesDone = 0;
-    std::uint64_t nextIndex = 0;
-    bool readingDone = false;
-    std::optional<Error> stopped;
-
-    const auto listDigest = [&](std::size_t length, const Bytes& digest) {
+    const auto listDigest = [&](std::size_t run, std::size_t length, const Bytes& digest) {
         if (digest.empty()) {
-            stopped = Error::of(Errc::cipherUnavailable, {}, "OpenSSL's SHA-256 failed");
+            states[run].stopped =
+                Error::of(Errc::cipherUnavailable, {}, "OpenSSL's SHA-256 failed");
         } else {
-            callbacks.onChunkDigest(length, digest);
+            runs[run].callbacks.onChunkDigest(length, digest);
         }
     };
     // The chunks whose digests the hasher makes stay out of use until their digests are taken,
@@ -179,32 +207,84 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
     constexpr std::size_t kHashedAhead = 3;
     std::deque<Slot*> hashed;
     const auto takeDigest = [&] {
+        Slot* slot = hashed.front();
         const Bytes digest = hasher->digest();
-        if (!stopped) {
-            listDigest(*hashed.front()->job.produced, digest);
+        if (!states[slot->run].stopped) {
+            listDigest(slot->run, *slot->job.produced, digest);
         }
-        freeSlots.push_back(hashed.front());
         hashed.pop_front();
+        freeSlots.push_back(slot);
     };
 
-    for (;;) {
+    // Write the oldest chunk once it is ready; after a stop, the rest of its run only drains.
+    const auto writeOldest = [&] {
+        Slot* slot = inFlight.slots.front();
+        pool.waitFor(slot->job);
+        inFlight.slots.pop_front();
+        if (hashed.size() >= kHashedAhead) {
+            takeDigest();
+        }
+        const ChunkRun& run = runs[slot->run];
+        RunState& state = states[slot->run];
+        const CipherJob& job = slot->job;
+        if (state.stopped) {
+            freeSlots.push_back(slot);
+            return;
+        }
+        if (Outcome<> usable = check(job, slot->index, slot->last); !usable) {
+            freeSlots.push_back(slot);
+            state.stopped = usable.error();
+            return;
+        }
+        const bool hashing = hasher && listing(slot->run) && !fitsOneChunk(slot->run);
+        if (hashing) {
+            hasher->hash(job.data, *job.produced);
+            hashed.push_back(slot);
+        }
+        const bool written = writeFully(run.output, job.data, *job.produced) == *job.produced;
+        if (written && listing(slot->run) && !hashing) {
+            listDigest(slot->run, *job.produced, sha256(job.data, *job.produced));
+        }
+        if (!hashing) {
+            freeSlots.push_back(slot);
+        }
+        if (!written) {
+            state.stopped = Error::system(EIO, {}, "cannot write");
+            return;
+        }
+        if (state.stopped) {
+            return;
+        }
+        state.bytesDone += job.length;
+        if (run.callbacks.onProgress) {
+            run.callbacks.onProgress(state.bytesDone, run.total);
+        }
+    };
+
+    for (std::size_t reading = 0;;) {
         // Read ahead while a buffer is free or can be had at once. The cancellation check
         // comes before the end check, so a stream that has not yet met its end after the last
-        // chunk gives shouldCancel one more say.
-        while (!readingDone && !stopped) {
-            if (freeSlots.empty() && !slots.empty()) {
+        // chunk gives shouldCancel one more say (which needs no buffer).
+        while (reading < runs.size()) {
+            const ChunkRun& run = runs[reading];
+            RunState& state = states[reading];
+            if (state.readingDone || state.stopped) {
+                ++reading;
+                continue;
+            }
+            if (state.bytesRead < run.total && freeSlots.empty() && !slots.empty()) {
                 auto buffer = buffers.tryTake(slotSize);
                 if (!buffer) {
                     break;
                 }
                 addSlot(std::move(*buffer));
             }
-            if (!input.hasBytesAvailable()) {
-                readingDone = true;
-            } else if (callbacks.shouldCancel && callbacks.shouldCancel()) {
-                stopped = Error::of(Errc::cancelled, {}, "cancelled");
-            } else if (bytesRead >= total) {
-                readingDone = true;
+            if (!run.input.hasBytesAvailable()) {
+                state.readingDone = true;
+            } else if (run.callbacks.shouldCancel && run.callbacks.shouldCancel()) {
+                state.stopped = Error::of(Errc::cancelled, {}, "cancelled");
+            } else if (state.bytesRead >= run.total) {
+                state.readingDone = true;
             } else {
                 if (slots.empty()) {
                     // The first chunk waits for memory, holding none.
@@ -212,78 +292,50 @@ Outcome<> ChunkPipeline::run(InputStream& input, std::uint64_t total, OutputStre
                 }
                 Slot* slot = freeSlots.back();
                 slot->job.length = static_cast<std::size_t>(
-                    std::min<std::uint64_t>(total - bytesRead, chunkSize_));
-                slot->index = nextIndex++;
-                const std::size_t got = readFully(input, slot->job.data, slot->job.length);
-                bytesRead += got;
-                slot->last = bytesRead == total;
+                    std::min<std::uint64_t>(run.total - state.bytesRead, chunkSize_));
+                slot->run = reading;
+                slot->index = state.nextIndex++;
+                const std::size_t got = readFully(run.input, slot->job.data, slot->job.length);
+                state.bytesRead += got;
+                slot->last = state.bytesRead == run.total;
                 if (got < slot->job.length) {
-                    stopped = endedEarly();
+                    state.stopped = endedEarly();
                 } else {
                     freeSlots.pop_back();
                     inFlight.slots.push_back(slot);
-                    if (fitsOneChunk) {
-                        pool.runHere(slot->job);
+                    if (fitsOneChunk(reading)) {
+                        batch.push_back(&slot->job);
                     } else {
                         pool.submit(slot->job);
                     }
                 }
             }
         }
-        if (inFlight.slots.empty() && (hashed.empty() || readingDone || stopped)) {
+        pool.runHere(batch);
+        batch.clear();
+        if (inFlight.slots.empty() && (hashed.empty() || reading == runs.size())) {
             break;
         }
         if (inFlight.slots.empty()) {
             takeDigest(); // its buffer is the one the next chunk needs
             continue;
         }
-
-        // Write the oldest chunk once it is ready; after a stop, the rest only drain.
-        Slot* slot = inFlight.slots.front();
-        pool.waitFor(slot->job);
-        inFlight.slots.pop_front();
-        if (hashed.size() >= kHashedAhead || (stopped && !hashed.empty())) {
-            takeDigest();
-        }
-        if (stopped) {
-            freeSlots.push_back(slot);
-            continue;
-        }
-        const CipherJob& job = slot->job;
-        if (Outcome<> usable = check(job, slot->index, slot->last); !usable) {
-            freeSlots.push_back(slot);
-            stopped = usable.error();
-            continue;
-        }
-        if (hasher) {
-            hasher->hash(job.data, *job.produced);
-            hashed.push_back(slot);
-        } else {
-            freeSlots.push_back(slot);
-        }
-        if (writeFully(output, job.data, *job.produced) != *job.produced) {
-            stopped = Error::system(EIO, {}, "cannot write");
-            continue;
-        }
-        if (listing && !hasher) {
-            listDigest(*job.produced, sha256(job.data, *job.produced));
-        }
-        bytesDone += job.length;
-        if (callbacks.onProgress) {
-            callbacks.onProgress(bytesDone, total);
-        }
+        // The chunks of a batch are all finished, so they are written before reading on.
+        do {
+            writeOldest();
+        } while (!inFlight.slots.empty() && fitsOneChunk(inFlight.slots.front()->run));
     }
     while (!hashed.empty()) {
         takeDigest();
     }
 
-    if (stopped) {
-        return *stopped;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (states[i].stopped) {
+            runs[i].outcome = *states[i].stopped;
+        } else if (states[i].bytesDone != runs[i].total) {
+            runs[i].outcome = endedEarly();
+        }
     }
-    if (bytesDone != total) {
-        return endedEarly();
-    }
-    return {};
 }
 
 } // namespace corvix

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 
 namespace corvix {
 
@@ -27,6 +28,15 @@ struct ChunkCallbacks {
     std::function<void(std::size_t length, const Bytes& digest)> onChunkDigest{};
 };
 
+/// One input of a batch run (see ChunkPipeline::runEach) and, afterwards, how it ended.
+struct ChunkRun {
+    InputStream& input;
+    std::uint64_t total;
+    OutputStream& output;
+    const ChunkCallbacks& callbacks;
+    Outcome<> outcome = {};
+};
+
 /// Moves `total` bytes from an input stream to an output stream, cutting them into chunks and
 /// running each chunk through the cipher on its own: plaintext chunks of `plainChunkSize`
 /// bytes when encrypting, ciphertext chunks of 16 bytes more when decrypting, where every
@@ -40,6 +50,11 @@ struct ChunkCallbacks {
 /// the bytes consumed by the chunks written so far. An input of at most one chunk runs on the
 /// calling thread when the pool has an engine free. Failures name no path; the caller knows
 /// the files.
+///
+/// Several inputs go through one pipeline as a batch, one after another, each to its own
+/// output and with its own outcome, as if each had a run of its own: the chunks of inputs that
+/// fit one chunk are read ahead together and handed to the pool at once, so that small files
+/// share the cipher's lanes.
 class ChunkPipeline {
 public:
     ChunkPipeline(ChunkCipher::Direction direction, KeyMaterial material,
@@ -50,6 +65,8 @@ public:
                                 const ChunkCallbacks& callbacks,
                                 CipherPool& pool = CipherPool::shared(),
                                 ChunkBuffers& buffers = ChunkBuffers::shared()) const;
+    void runEach(std::span<ChunkRun> runs, CipherPool& pool = CipherPool::shared(),
+                 ChunkBuffers& buffers = ChunkBuffers::shared()) const;
 
 private:
     /// Whether a finished chunk may be written: it ciphered, and (decrypting) keeps the rule.

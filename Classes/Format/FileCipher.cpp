@@ -61,27 +61,48 @@ Outcome<> FileCipher::encrypt(const std::string& srcPath, const std::string& dst
 Outcome<> FileCipher::encrypt(FileInputStream& input, AtomicFileWriter& output,
                               std::string_view header, const KeyMaterial& material,
                               const ChunkCallbacks& callbacks, ManifestEntry* listing) {
+    Run alone{input, output, callbacks, listing};
+    encryptEach({&alone, 1}, header, material);
+    return alone.outcome;
+}
+
+void FileCipher::encryptEach(std::span<Run> runs, std::string_view header,
+                             const KeyMaterial& material) {
     auto line = FileFormat::headerLine(header, material);
-    if (!line) {
-        return Error{line.error().code, input.path(), line.error().reason};
+    const Bytes headerDigest = line ? sha256(*line) : Bytes{};
+    if (line) {
+        line->push_back(FileFormat::kHeaderEnd);
     }
-    ChunkCallbacks listed = callbacks;
-    if (listing != nullptr) {
-        *listing = {{}, line->size() + 1, sha256(*line), {}};
-        listed.onChunkDigest = [listing](std::size_t length, const Bytes& digest) {
-            listing->length += length;
-            listing->chunks.push_back(digest);
-        };
-    }
-    line->push_back(FileFormat::kHeaderEnd);
-    if (Outcome<> created = output.create(input.permissions()); !created) {
-        return created;
-    }
-    if (writeFully(output, line->data(), line->size()) != line->size()) {
-        return finished(Error::system(EIO, output.destination(), "cannot write"), input, output);
+    std::vector<ChunkRun> bodies;
+    std::vector<ChunkCallbacks> listed; // the runs' callbacks, and where they list the chunks
+    listed.reserve(runs.size());
+    std::vector<Run*> started;
+    for (Run& run : runs) {
+        if (!line) {
+            run.outcome = Error{line.error().code, run.source.path(), line.error().reason};
+        } else if (Outcome<> created = run.output.create(run.source.permissions()); !created) {
+            run.outcome = created;
+        } else if (writeFully(run.output, line->data(), line->size()) != line->size()) {
+            run.outcome = finished(Error::system(EIO, run.output.destination(), "cannot write"),
+                                   run.source, run.output);
+        } else {
+            ChunkCallbacks& callbacks = listed.emplace_back(run.callbacks);
+            if (ManifestEntry* entry = run.listing; entry != nullptr) {
+                *entry = {{}, line->size(), headerDigest, {}};
+                callbacks.onChunkDigest = [entry](std::size_t length, const Bytes& digest) {
+                    entry->length += length;
+                    entry->chunks.push_back(digest);
+                };
+            }
+            bodies.push_back({run.source, run.source.size(), run.output, callbacks});
+            started.push_back(&run);
+        }
     }
     const ChunkPipeline pipeline(ChunkCipher::Direction::Encrypt, material);
-    return finished(pipeline.run(input, input.size(), output, listed), input, output);
+    pipeline.runEach(bodies);
+    for (std::size_t i = 0; i < started.size(); ++i) {
+        started[i]->outcome = finished(bodies[i].outcome, started[i]->source, started[i]->output);
+    }
 }
 
 Outcome<> FileCipher::decrypt(const std::string& srcPath, const std::string& dstPath,

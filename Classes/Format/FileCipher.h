@@ -8,6 +8,7 @@
 #include <corvix/Manifest.h>
 #include <corvix/Outcome.h>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,19 @@ public:
                                            const ChunkCallbacks& callbacks = {});
     /// The open file `source`, read from its start, as a manifest lists it (all but its path).
     [[nodiscard]] static Outcome<ManifestEntry> describe(FileInputStream& source);
+    /// One file of a batch (see encryptEach) and, afterwards, how it ended.
+    struct Run {
+        FileInputStream& source;
+        AtomicFileWriter& output;
+        const ChunkCallbacks& callbacks;
+        ManifestEntry* listing = nullptr; // as in encrypt()
+        Outcome<> outcome = {};
+    };
+    /// Encrypts several files as encrypt() does each, together: the chunks of those that fit
+    /// one share the cipher's lanes.
+    static void encryptEach(std::span<Run> runs, std::string_view header,
+                            const KeyMaterial& material);
+
     /// Decrypts the body into any output stream (memory, nowhere).
     [[nodiscard]] static Outcome<> decryptInto(FileInputStream& source, OutputStream& output,
                                                const KeyMaterial& material,

@@ -110,7 +110,8 @@ TEST(AtomicFileWriter, StaysInItsFolderWhenTheFolderIsSwappedForALink) {
         if (replacing) {
             writeFile(scratch / "out/x", "earlier");
         }
-        AtomicFileWriter writer(*OpenFolder::open(scratch / "out"), "x", "out/x");
+        AtomicFileWriter writer(
+            std::make_shared<const OpenFolder>(*OpenFolder::open(scratch / "out")), "x", "out/x");
         ASSERT_TRUE(writer.create() && put(writer, "data"));
         fs::rename(scratch / "out", scratch / "moved");
         fs::create_directory_symlink("elsewhere", scratch / "out");

@@ -49,32 +49,55 @@ protected:
         return sealed;
     }
 
-    // Runs `input`, announced as `total` bytes, through a pipeline of this row into memory or
-    // `sink`; shouldCancel says yes at its `cancelAt`-th question.
-    Record run(ChunkCipher::Direction direction, const Bytes& input, std::uint64_t total,
-               OutputStream* sink = nullptr, std::size_t cancelAt = 0) {
-        Record result;
+    // Runs `inputs`, each announced as `more` bytes longer than it is, through a pipeline of this
+    // row as one batch, into memory or `sink`; each shouldCancel says yes at its `cancelAt`-th
+    // question.
+    std::vector<Record> runAll(ChunkCipher::Direction direction, const std::vector<Bytes>& inputs,
+                               OutputStream* sink = nullptr, std::size_t cancelAt = 0,
+                               std::uint64_t more = 0) {
+        std::vector<Record> results(inputs.size());
+        std::vector<ChunkCallbacks> callbacks;
+        std::vector<FileInputStream> ins;
+        std::vector<ByteArrayOutputStream> memory;
+        std::vector<ChunkRun> runs;
+        ins.reserve(inputs.size()), memory.reserve(inputs.size()), callbacks.reserve(inputs.size());
         // A callback on another thread spoils the record: progress 0, a thousand questions.
         const auto caller = std::this_thread::get_id();
         const auto here = [caller] { return std::this_thread::get_id() == caller; };
-        const ChunkCallbacks callbacks{
-            [&](std::uint64_t done, std::uint64_t all) {
-                result.progress.push_back(all == total && here() ? done : 0);
-            },
-            [&] { return (result.questions += here() ? 1 : 1000) == cancelAt; },
-            [&](std::size_t length, const Bytes& digest) {
-                result.digests.insert(result.digests.end(), digest.begin(), digest.end());
-                result.digests.resize(result.digests.size() + (here() ? 0 : length));
-            }};
-        const auto path = scratch / std::to_string(std::hash<std::thread::id>{}(caller));
-        test::writeFile(path, input);
-        FileInputStream in(path.string());
-        ByteArrayOutputStream memory(result.output);
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            Record& result = results[i];
+            const std::uint64_t total = inputs[i].size() + more;
+            callbacks.push_back({[&result, total, here](std::uint64_t done, std::uint64_t all) {
+                                     result.progress.push_back(all == total && here() ? done : 0);
+                                 },
+                                 [&result, here, cancelAt] {
+                                     return (result.questions += here() ? 1 : 1000) == cancelAt;
+                                 },
+                                 [&result, here](std::size_t length, const Bytes& digest) {
+                                     result.digests.insert(result.digests.end(), digest.begin(),
+                                                           digest.end());
+                                     result.digests.resize(result.digests.size() +
+                                                           (here() ? 0 : length));
+                                 }});
+            const auto path = scratch / (std::to_string(std::hash<std::thread::id>{}(caller)) +
+                                         "_" + std::to_string(i));
+            test::writeFile(path, inputs[i]);
+            EXPECT_TRUE(ins.emplace_back(path.string()).open());
+            memory.emplace_back(result.output);
+            runs.push_back({ins.back(), total, sink ? *sink : memory.back(), callbacks.back()});
+        }
         const ChunkPipeline pipeline(direction, *CorvixKey::material(), kChunk,
                                      *std::get<0>(GetParam()));
-        EXPECT_TRUE(in.open());
-        result.run = pipeline.run(in, total, sink ? *sink : memory, callbacks, pool, buffers);
-        return result;
+        pipeline.runEach(runs, pool, buffers);
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            results[i].run = runs[i].outcome;
+        }
+        return results;
+    }
+
+    Record run(ChunkCipher::Direction direction, const Bytes& input, std::uint64_t total,
+               OutputStream* sink = nullptr, std::size_t cancelAt = 0) {
+        return runAll(direction, {input}, sink, cancelAt, total - input.size()).front();
     }
 
     test::Scratch scratch;
@@ -82,38 +105,65 @@ protected:
     ChunkBuffers buffers{std::get<1>(GetParam()).second};
 };
 
-// Three runs at once, each both ways: a question before every chunk and one more after the
-// last, and progress after each chunk with the bytes consumed so far.
+// Runs at once, each both ways: a question before every chunk and one more after the last, and
+// progress after each chunk with the bytes consumed so far. A row is one thread's batch of input
+// sizes; small inputs in a batch share the lanes, more of them than there are buffers.
+const std::vector<std::vector<std::size_t>> kBatches = {
+    {20 * kChunk + 7},
+    {40 * kChunk + 7},
+    {60 * kChunk + 7},
+    {0,           1,          15,     16,    17,    31,         32,
+     100,         1000,       4096,   16384, 16385, kChunk / 2, kChunk - 17,
+     kChunk - 16, kChunk - 1, kChunk, 33,    3,     kChunk - 2}};
+
 TEST_P(Pipeline, GivesTheSameBytesAndCallbacksWhileRunsShareIt) {
+    ASSERT_EQ(kBatches.size(), 4U);
     std::vector<std::jthread> runs;
-    for (std::size_t chunks = 20; chunks <= 60; chunks += 20) {
-        runs.emplace_back([this, chunks] {
-            const Bytes plain = test::pattern(chunks * kChunk + 7, static_cast<unsigned>(chunks));
-            const Bytes sealed = chunkByChunk(plain);
-            for (const auto& [direction, input, piece, output] :
-                 {std::tuple{Encrypt, &plain, kChunk, &sealed},
-                  {Decrypt, &sealed, kSealed, &plain}}) {
-                const Record result = run(direction, *input, input->size());
-                EXPECT_TRUE(result.run.ok()) << result.run.error().message();
-                EXPECT_EQ(result.output, *output);
-                EXPECT_EQ(result.questions, chunks + 2);
-                std::vector<std::uint64_t> steps(chunks + 1); // the bytes consumed after each chunk
-                std::ranges::generate(steps, [&, done = std::size_t{0}]() mutable {
-                    return done = std::min(done + piece, input->size());
-                });
-                EXPECT_EQ(result.progress, steps);
-                // Encrypting, each chunk's SHA-256 in order, on the calling thread.
-                Bytes digests;
-                for (std::size_t at = 0; direction == Encrypt && at < sealed.size();
-                     at += kSealed) {
-                    const Bytes digest =
-                        sha256(sealed.data() + at, std::min(kSealed, sealed.size() - at));
-                    digests.insert(digests.end(), digest.begin(), digest.end());
+    for (const std::vector<std::size_t>& sizes : kBatches) {
+        runs.emplace_back([this, &sizes] {
+            std::vector<Bytes> plain, sealed;
+            for (const std::size_t size : sizes) {
+                plain.push_back(test::pattern(size, size % 251));
+                sealed.push_back(chunkByChunk(plain.back()));
+            }
+            for (const auto& [direction, inputs, outputs, piece] :
+                 {std::tuple{Encrypt, &plain, &sealed, kChunk},
+                  {Decrypt, &sealed, &plain, kSealed}}) {
+                const std::vector<Record> results = runAll(direction, *inputs);
+                for (std::size_t i = 0; i < sizes.size(); ++i) {
+                    SCOPED_TRACE(sizes[i]);
+                    const Record& result = results[i];
+                    const std::size_t size = (*inputs)[i].size();
+                    EXPECT_TRUE(result.run.ok()) << result.run.error().message();
+                    EXPECT_EQ(result.output, (*outputs)[i]);
+                    EXPECT_EQ(result.questions, (size + piece - 1) / piece + 1);
+                    std::vector<std::uint64_t> steps((size + piece - 1) / piece);
+                    std::ranges::generate(steps, [&, done = std::size_t{0}]() mutable {
+                        return done = std::min(done + piece, size);
+                    });
+                    EXPECT_EQ(result.progress, steps);
+                    // Encrypting, each chunk's SHA-256 in order, on the calling thread.
+                    Bytes digests;
+                    const Bytes& ciphertext = sealed[i];
+                    for (std::size_t at = 0; direction == Encrypt && at < ciphertext.size();
+                         at += kSealed) {
+                        const Bytes digest = sha256(ciphertext.data() + at,
+                                                    std::min(kSealed, ciphertext.size() - at));
+                        digests.insert(digests.end(), digest.begin(), digest.end());
+                    }
+                    EXPECT_EQ(result.digests, digests);
                 }
-                EXPECT_EQ(result.digests, digests);
             }
         });
     }
+    runs.clear(); // joined
+    // However many chunks were queued, the budget is what it was: every buffer back, no more.
+    const std::size_t budget = std::get<1>(GetParam()).second;
+    std::vector<ChunkBuffers::Lease> held;
+    while (auto lease = held.size() <= budget ? buffers.tryTake(1) : std::nullopt) {
+        held.push_back(std::move(*lease));
+    }
+    EXPECT_EQ(held.size(), budget);
 }
 
 TEST_P(Pipeline, StopsWithinTheChunksInFlight) {
