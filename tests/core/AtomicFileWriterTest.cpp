@@ -91,13 +91,13 @@ TEST(AtomicFileWriter, TakesAPlainNameAndTheInputStreamNoLink) {
     const Scratch scratch;
     writeFile(scratch / "sub/file", "x");
     fs::create_symlink("sub/file", scratch / "link");
-    const OpenFolder folder = *OpenFolder::open(scratch.path());
+    const auto folder = std::make_shared<const OpenFolder>(*OpenFolder::open(scratch.path()));
     for (const char* name : {"", ".", "..", "sub/x", "sub/"}) {
         AtomicFileWriter writer(folder, name, name);
         EXPECT_FALSE(writer.create()) << name;
     }
     EXPECT_EQ(scratch.tree(), (std::vector<std::string>{"link", "sub", "sub/file"}));
-    FileInputStream input(folder, "link", "link");
+    FileInputStream input(*folder, "link", "link");
     const Outcome<> opened = input.open();
     EXPECT_TRUE(!opened && opened.error().code.value() == ELOOP);
 }
