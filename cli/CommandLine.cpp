@@ -37,7 +37,9 @@ written whole or not at all.
 const char* const kVerifying =
     R"(verify reads each file through to the end and reports "ok" or why it does not read back:
 no header terminator, a header that does not decrypt to the header text, a chunk that does
-not decrypt, a truncated body. It walks folder arguments whole, taking names ending in .enc.
+not decrypt or decrypts to a length no writer makes (every chunk but the last holds 1 MiB),
+a truncated body. It reads as the runtime reads, and walks folder arguments whole, taking
+names ending in .enc.
 
 )";
 
