@@ -42,7 +42,6 @@ public:
     [[nodiscard]] BaseButton* btnEncrypt() const { return btnEncrypt_; }
     [[nodiscard]] BaseTextView* labOutput() const { return labOutput_; }
     [[nodiscard]] QTextEdit* labMessage() const { return labMessage_; }
-    [[nodiscard]] const QList<QUrl>& srcUrls() const { return srcUrls_; }
     [[nodiscard]] const QString& dstDir() const { return dstDir_; }
 
     /// The open panel this screen is showing, or null; a test or an assistive tool drives the
