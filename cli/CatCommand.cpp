@@ -16,9 +16,8 @@ constexpr int kDone = 0;
 constexpr int kFailed = 1;
 
 int failed(const Error& error) {
-    const std::string line =
-        escaped("corvix-cli: " + error.message(), EscapeStyle::Terminal) + "\n";
-    std::fputs(line.c_str(), stderr);
+    std::fputs((escaped("corvix-cli: " + error.message(), EscapeStyle::Terminal) + "\n").c_str(),
+               stderr);
     return kFailed;
 }
 
