@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <iostream>
 #include <iterator>
-#include <memory>
 #include <new>
 #include <numeric>
 #include <set>
@@ -163,16 +162,14 @@ int runTasks(Options options, corvix::KeyMaterial material, const std::optional<
 
     ResultReporter reporter(
         options.json ? ResultReporter::Style::Json : ResultReporter::Style::Lines, options.quiet);
-    std::unique_ptr<ProgressBar> bar;
-    if (!options.quiet && ProgressBar::isTerminal(stderr)) {
-        const std::uint64_t totalBytes = std::accumulate(
-            tasks.begin(), tasks.end(), std::uint64_t{0},
-            [](std::uint64_t sum, const FileTask& task) { return sum + task.size(); });
-        bar = std::make_unique<ProgressBar>(stderr, tasks.size(), totalBytes);
-    }
+    const std::uint64_t totalBytes =
+        std::accumulate(tasks.begin(), tasks.end(), std::uint64_t{0},
+                        [](std::uint64_t sum, const FileTask& task) { return sum + task.size(); });
+    ProgressBar bar(!options.quiet && ProgressBar::isTerminal(stderr) ? stderr : nullptr,
+                    tasks.size(), totalBytes);
     corvix::Manifest written;
     TaskRunner(tasks, settings, jobsWithin(descriptorLimit, options.jobs, tasks))
-        .run(reporter, bar.get(), [&](const FileTask& task, const TaskResult& result) {
+        .run(reporter, bar, [&](const FileTask& task, const TaskResult& result) {
             if (result && result->listed) {
                 corvix::ManifestEntry entry = *result->listed;
                 entry.path = ManifestCommands::listedPath(task.output().value_or(task.input()),
