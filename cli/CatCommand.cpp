@@ -30,10 +30,8 @@ int CatCommand::run(const CatRequest& request, const KeyMaterial& material) {
         return failed(opened.error());
     }
     std::uint64_t at = std::min(request.offset, reader.size());
-    std::uint64_t end = reader.size();
-    if (request.length && *request.length < end - at) {
-        end = at + *request.length;
-    }
+    const std::uint64_t end =
+        at + std::min(reader.size() - at, request.length.value_or(reader.size()));
     // Pieces end at chunk boundaries, so each read decrypts one chunk and copies it once.
     constexpr std::uint64_t kChunk = FileFormat::kPlainChunkSize;
     Bytes piece(kChunk);

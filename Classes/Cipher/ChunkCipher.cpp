@@ -42,10 +42,8 @@ ChunkCipher::ChunkCipher(Direction direction, const KeyMaterial& material)
 ChunkCipher::~ChunkCipher() = default;
 
 Outcome<> ChunkCipher::available(const KeyMaterial& material) {
-    if (cbcCipherFor(material.key().size()) == nullptr) {
-        return unavailable(material.key().size());
-    }
-    return {};
+    return cbcCipherFor(material.key().size()) != nullptr ? Outcome<>()
+                                                          : unavailable(material.key().size());
 }
 
 Outcome<std::size_t> ChunkCipher::run(const std::uint8_t* input, std::size_t length,

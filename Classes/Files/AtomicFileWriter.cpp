@@ -81,8 +81,7 @@ bool AtomicFileWriter::openFolder() {
         if (opened) {
             folder_ = std::make_shared<const OpenFolder>(std::move(*opened));
         } else {
-            failure_ = Error{opened.error().code, shown_,
-                             "cannot open its folder: " + opened.error().code.message()};
+            fail(opened.error().code.value(), "cannot open its folder");
         }
     }
     return folder_ && !failure_;

@@ -105,17 +105,13 @@ Outcome<std::size_t> FileInputStream::readAt(std::uint64_t offset, std::uint8_t*
 }
 
 bool FileInputStream::refill() {
-    begin_ = 0;
-    end_ = 0;
     if (!buffer_) {
         buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
     }
     const std::ptrdiff_t count = readFromFile(buffer_.get(), kBufferSize);
-    if (count <= 0) {
-        return false;
-    }
-    end_ = static_cast<std::size_t>(count);
-    return true;
+    begin_ = 0;
+    end_ = count > 0 ? static_cast<std::size_t>(count) : 0;
+    return count > 0;
 }
 
 std::ptrdiff_t FileInputStream::read(std::uint8_t* buffer, std::size_t n) {

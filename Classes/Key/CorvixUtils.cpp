@@ -223,13 +223,10 @@ std::optional<std::string> CorvixUtils::resourcePath(std::string_view name) {
         std::find(relative.begin(), relative.end(), fs::path("..")) != relative.end()) {
         return std::nullopt;
     }
-    const std::string folder = resourceDirectory();
-    if (folder.empty()) {
-        return std::nullopt;
-    }
     // Both sides are resolved, so a link inside the folder that points out of it is caught too.
+    // No folder (the program's own could not be found) resolves to an error.
     std::error_code error;
-    const fs::path root = fs::canonical(folder, error);
+    const fs::path root = fs::canonical(resourceDirectory(), error);
     if (error) {
         return std::nullopt;
     }

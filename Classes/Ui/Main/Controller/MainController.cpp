@@ -166,12 +166,14 @@ void MainController::onClickChooseDst() {
     chooseDstDir([this](const QString& path) { onDstDirChosen(path); });
 }
 
-QFileDialog* MainController::makePanel() {
+QFileDialog* MainController::makePanel(const QString& acceptLabel) {
     // The desktop's own dialog where it offers one, the toolkit's otherwise (its texts come
     // from the toolkit's translation); window-modal, it behaves as a sheet on the window.
     auto* panel = new QFileDialog(view()->window());
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setWindowModality(Qt::WindowModal);
+    panel->setLabelText(QFileDialog::Accept, acceptLabel);
+    panel_ = panel;
     return panel;
 }
 
@@ -180,8 +182,7 @@ QFileDialog* MainController::openPanel() const {
 }
 
 void MainController::chooseSrcFiles(const std::function<void(const QList<QUrl>&)>& completion) {
-    QFileDialog* panel = makePanel();
-    panel->setLabelText(QFileDialog::Accept, QStringLiteral("选择输入文件"));
+    QFileDialog* panel = makePanel(QStringLiteral("选择输入文件"));
     panel->setNameFilter(QStringLiteral("jpg, png, txt, json (*.jpg *.png *.txt *.json)"));
     panel->setFileMode(QFileDialog::ExistingFiles);
     panel->setOption(QFileDialog::ReadOnly);
@@ -192,13 +193,11 @@ void MainController::chooseSrcFiles(const std::function<void(const QList<QUrl>&)
             completion(takeInputs(panel->selectedUrls()));
         }
     });
-    panel_ = panel;
     panel->open();
 }
 
 void MainController::chooseDstDir(const std::function<void(const QString&)>& completion) {
-    QFileDialog* panel = makePanel();
-    panel->setLabelText(QFileDialog::Accept, QStringLiteral("选择选择输出目录"));
+    QFileDialog* panel = makePanel(QStringLiteral("选择选择输出目录"));
     panel->setFileMode(QFileDialog::Directory);
     panel->setOption(QFileDialog::ShowDirsOnly);
     connect(panel, &QDialog::finished, this, [panel, completion](int response) {
@@ -208,7 +207,6 @@ void MainController::chooseDstDir(const std::function<void(const QString&)>& com
             completion(urls.first().toLocalFile());
         }
     });
-    panel_ = panel;
     panel->open();
 }
 

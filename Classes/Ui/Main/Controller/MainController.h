@@ -65,7 +65,8 @@ private:
 
     void chooseSrcFiles(const std::function<void(const QList<QUrl>&)>& completion);
     void chooseDstDir(const std::function<void(const QString&)>& completion);
-    [[nodiscard]] QFileDialog* makePanel();
+    /// A new panel whose confirm button says `acceptLabel`; it becomes the screen's open panel.
+    [[nodiscard]] QFileDialog* makePanel(const QString& acceptLabel);
     /// The urls that are regular local files of the offered types; prints "ignored:" for others.
     [[nodiscard]] static QList<QUrl> takeInputs(const QList<QUrl>& urls);
     void onSrcFilesChosen(const QList<QUrl>& urls);
