@@ -16,9 +16,8 @@ constexpr int kDone = 0;
 constexpr int kFailed = 1;
 
 int failed(const Error& error) {
-    const std::string line =
-        escaped("corvix-cli: " + error.message(), EscapeStyle::Terminal) + "\n";
-    std::fputs(line.c_str(), stderr);
+    std::fputs((escaped("corvix-cli: " + error.message(), EscapeStyle::Terminal) + "\n").c_str(),
+               stderr);
     return kFailed;
 }
 
@@ -31,10 +30,8 @@ int CatCommand::run(const CatRequest& request, const KeyMaterial& material) {
         return failed(opened.error());
     }
     std::uint64_t at = std::min(request.offset, reader.size());
-    std::uint64_t end = reader.size();
-    if (request.length && *request.length < end - at) {
-        end = at + *request.length;
-    }
+    const std::uint64_t end =
+        at + std::min(reader.size() - at, request.length.value_or(reader.size()));
     // Pieces end at chunk boundaries, so each read decrypts one chunk and copies it once.
     constexpr std::uint64_t kChunk = FileFormat::kPlainChunkSize;
     Bytes piece(kChunk);

@@ -62,10 +62,7 @@ std::uint64_t FileTask::size() const {
 }
 
 std::optional<std::string> FileTask::output() const {
-    if (!folder_) {
-        return std::nullopt;
-    }
-    return folder_->pathOf(relativeOutput_);
+    return folder_ ? std::optional(folder_->pathOf(relativeOutput_)) : std::nullopt;
 }
 
 TaskResult FileTask::failed(const std::error_code& code, std::string reason) const {
@@ -131,8 +128,8 @@ FileTask::runEach(std::span<const FileTask* const> batch, const RunSettings& set
             continue;
         }
         if (task.action_ == Action::Encrypt) {
-            encryptions.push_back(
-                {*file.input, *file.writer, file.callbacks, settings.list ? &file.listing : nullptr});
+            encryptions.push_back({*file.input, *file.writer, file.callbacks,
+                                   settings.list ? &file.listing : nullptr});
             encrypting.push_back(i);
         } else {
             file.result = guarded(task.input(), [&] { return task.runOpened(file, settings); });

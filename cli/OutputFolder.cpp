@@ -1,5 +1,6 @@
 #include "OutputFolder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -11,15 +12,10 @@ namespace {
 
 // Whether `relative` names a place below the folder without leaving it.
 bool isPlainRelative(const fs::path& relative) {
-    if (relative.empty() || relative.has_root_path()) {
-        return false;
-    }
-    for (const fs::path& part : relative) {
-        if (part.empty() || part == "." || part == "..") {
-            return false;
-        }
-    }
-    return true;
+    return !relative.empty() && !relative.has_root_path() &&
+           std::none_of(relative.begin(), relative.end(), [](const fs::path& part) {
+               return part.empty() || part == "." || part == "..";
+           });
 }
 
 } // namespace

@@ -46,7 +46,7 @@ bool ProgressBar::isTerminal(std::FILE* stream) {
 
 void ProgressBar::draw(bool now) {
     const Clock::time_point at = Clock::now();
-    if (!now && shown_ && at - lastDrawn_ < kRedrawInterval) {
+    if (terminal_ == nullptr || (!now && shown_ && at - lastDrawn_ < kRedrawInterval)) {
         return;
     }
     lastDrawn_ = at;

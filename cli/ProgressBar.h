@@ -13,6 +13,7 @@ namespace corvix::cli {
 /// clears the bar before it prints any other line and draws it again afterwards.
 class ProgressBar {
 public:
+    /// A bar drawn on `terminal`; without one (not a terminal, or --quiet) it only counts.
     ProgressBar(std::FILE* terminal, std::size_t totalFiles, std::uint64_t totalBytes);
 
     /// Whether `stream` is a terminal, the only place a bar belongs.

@@ -12,8 +12,7 @@ namespace corvix::cli {
 namespace {
 
 void printErrorLine(const std::string& text) {
-    const std::string whole = text + "\n";
-    std::fputs(whole.c_str(), stderr);
+    std::fputs((text + "\n").c_str(), stderr);
 }
 
 using Json = nlohmann::ordered_json;
@@ -75,12 +74,8 @@ std::string ResultReporter::line(const FileTask& task, const TaskResult& result)
 }
 
 std::string ResultReporter::jsonLine(const FileTask& task, const TaskResult& result) {
-    std::optional<std::string> error;
-    if (!result) {
-        error = result.error().messageAfter(task.input());
-    } else if (result->skipped) {
-        error = result->skipped;
-    }
+    const std::optional<std::string> error =
+        result ? result->skipped : result.error().messageAfter(task.input());
     Json json;
     addName(json, "input", task.input());
     addName(json, "output", task.output());

@@ -18,16 +18,10 @@ namespace {
 const std::string kEncSuffix = ".enc";
 
 Action actionFor(Command command) {
-    switch (command) {
-    case Command::Encrypt:
-        return Action::Encrypt;
-    case Command::Decrypt:
-        return Action::Decrypt;
-    case Command::Manifest:
-        return Action::List;
-    default:
-        return Action::Verify;
-    }
+    return command == Command::Encrypt    ? Action::Encrypt
+           : command == Command::Decrypt  ? Action::Decrypt
+           : command == Command::Manifest ? Action::List
+                                          : Action::Verify;
 }
 
 TaskResult failed(int number, std::string path, std::string reason) {

@@ -84,7 +84,7 @@ TaskRunner::TaskRunner(const std::vector<FileTask>& tasks, const RunSettings& se
     : tasks_(tasks), settings_(settings), jobs_(jobs) {}
 
 void TaskRunner::run(
-    ResultReporter& reporter, ProgressBar* bar,
+    ResultReporter& reporter, ProgressBar& bar,
     const std::function<void(const FileTask&, const TaskResult&)>& onReported) const {
     ResultSlots slots(tasks_.size());
     std::atomic<std::size_t> next{0};
@@ -99,11 +99,9 @@ void TaskRunner::run(
         }
         std::uint64_t counted = 0;
         std::vector<std::optional<TaskResult>> results =
-            FileTask::runEach(batch, settings_, [&counted, bar](std::uint64_t bytes) {
+            FileTask::runEach(batch, settings_, [&counted, &bar](std::uint64_t bytes) {
                 counted += bytes;
-                if (bar != nullptr) {
-                    bar->addBytes(bytes);
-                }
+                bar.addBytes(bytes);
             });
         std::vector<Turn> turns;
         std::uint64_t sizes = 0;
@@ -114,10 +112,8 @@ void TaskRunner::run(
             turns.push_back(Turn{std::move(results[i])});
         }
         // Files that ended early or were skipped still count as dealt with in full.
-        if (bar != nullptr) {
-            bar->addBytes(sizes > counted ? sizes - counted : 0);
-            bar->addFiles(ran);
-        }
+        bar.addBytes(sizes > counted ? sizes - counted : 0);
+        bar.addFiles(ran);
         slots.put(indices, turns);
     };
     // Files that fit one chunk go in batches, so that their chunks share the cipher's lanes;
@@ -155,13 +151,11 @@ void TaskRunner::run(
         }
     }
 
-    if (bar != nullptr) {
-        bar->draw(true);
-    }
+    bar.draw(true);
     for (std::size_t reported = 0; reported < tasks_.size();) {
         std::vector<Turn> ready = slots.takeReady(reported, std::chrono::milliseconds(100));
-        if (!ready.empty() && bar != nullptr) {
-            bar->clear();
+        if (!ready.empty()) {
+            bar.clear();
         }
         for (const Turn& turn : ready) {
             if (turn.result) {
@@ -175,13 +169,9 @@ void TaskRunner::run(
             ++reported;
         }
         reporter.flush();
-        if (bar != nullptr) {
-            bar->draw(!ready.empty());
-        }
+        bar.draw(!ready.empty());
     }
-    if (bar != nullptr) {
-        bar->clear();
-    }
+    bar.clear();
 }
 
 } // namespace corvix::cli

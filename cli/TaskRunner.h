@@ -19,7 +19,7 @@ public:
     TaskRunner(const std::vector<FileTask>& tasks, const RunSettings& settings, unsigned jobs);
 
     /// `onReported`, when given, hears of each result right after the reporter, in task order.
-    void run(ResultReporter& reporter, ProgressBar* bar,
+    void run(ResultReporter& reporter, ProgressBar& bar,
              const std::function<void(const FileTask&, const TaskResult&)>& onReported = {}) const;
 
 private:

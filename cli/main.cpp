@@ -12,13 +12,14 @@
 #include "TaskPlanner.h"
 #include "TaskRunner.h"
 
+#include <algorithm>
 #include <corvix/CorvixKey.h>
 #include <corvix/Version.h>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <memory>
+#include <iterator>
 #include <new>
 #include <numeric>
 #include <set>
@@ -92,38 +93,32 @@ void complain(const corvix::Error& error) {
 }
 
 // The key that signs the manifest a command writes, or checks the one it reads; nothing when
-// none is named; `usable` turns false, after the reason, when the named key cannot be used.
-std::optional<std::string> manifestKey(const Options& options, bool& usable) {
+// none is named.
+corvix::Outcome<std::optional<std::string>> manifestKey(const Options& options) {
     const bool signs = options.command == Command::Encrypt || options.command == Command::Manifest;
     const std::optional<std::string>& path = signs ? options.signKey : options.publicKey;
-    auto key = path ? ManifestCommands::key(*path, signs) : corvix::Outcome<std::string>("");
-    usable = key.ok();
-    if (!key) {
-        complain(key.error());
+    if (!path) {
+        return std::optional<std::string>();
     }
-    return path && key ? std::optional(std::move(*key)) : std::nullopt;
+    auto key = ManifestCommands::key(*path, signs);
+    if (!key) {
+        return key.error();
+    }
+    return std::optional(std::move(*key));
 }
 
 // Signs (with a key) and writes the manifest of a run that listed its files.
-bool writeManifest(corvix::Manifest& manifest, const std::optional<std::string>& key,
-                   const std::string& path) {
-    corvix::Outcome<> done = key ? manifest.sign(*key) : corvix::Outcome<>();
-    if (done) {
-        done = manifest.write(path);
+corvix::Outcome<> writeManifest(corvix::Manifest& manifest, const std::optional<std::string>& key,
+                                const std::string& path) {
+    if (corvix::Outcome<> sealed = key ? manifest.sign(*key) : corvix::Outcome<>(); !sealed) {
+        return sealed;
     }
-    if (!done) {
-        complain(done.error());
-    }
-    return done.ok();
+    return manifest.write(path);
 }
 
-int runTasks(Options options, corvix::KeyMaterial material, rlim_t descriptorLimit) {
+int runTasks(Options options, corvix::KeyMaterial material, const std::optional<std::string>& key,
+             rlim_t descriptorLimit) {
     StopSignal::install();
-    bool usable = true;
-    const std::optional<std::string> key = manifestKey(options, usable);
-    if (!usable) {
-        return kBadUsage;
-    }
     // verify --manifest: without paths, every file in the manifest's folder and every file it
     // lists are checked.
     std::optional<ManifestCommands::Checked> checked;
@@ -146,10 +141,8 @@ int runTasks(Options options, corvix::KeyMaterial material, rlim_t descriptorLim
     }
     std::vector<FileTask> tasks = TaskPlanner(options).plan();
     if (wholeFolder) {
-        for (FileTask& absent :
-             ManifestCommands::missing(tasks, checked->manifest, *options.manifest)) {
-            tasks.push_back(std::move(absent));
-        }
+        auto absent = ManifestCommands::missing(tasks, checked->manifest, *options.manifest);
+        std::move(absent.begin(), absent.end(), std::back_inserter(tasks));
     }
 
     // A reader that went away (`| head -1`) stops the run as Ctrl-C does.
@@ -169,16 +162,14 @@ int runTasks(Options options, corvix::KeyMaterial material, rlim_t descriptorLim
 
     ResultReporter reporter(
         options.json ? ResultReporter::Style::Json : ResultReporter::Style::Lines, options.quiet);
-    std::unique_ptr<ProgressBar> bar;
-    if (!options.quiet && ProgressBar::isTerminal(stderr)) {
-        const std::uint64_t totalBytes = std::accumulate(
-            tasks.begin(), tasks.end(), std::uint64_t{0},
-            [](std::uint64_t sum, const FileTask& task) { return sum + task.size(); });
-        bar = std::make_unique<ProgressBar>(stderr, tasks.size(), totalBytes);
-    }
+    const std::uint64_t totalBytes =
+        std::accumulate(tasks.begin(), tasks.end(), std::uint64_t{0},
+                        [](std::uint64_t sum, const FileTask& task) { return sum + task.size(); });
+    ProgressBar bar(!options.quiet && ProgressBar::isTerminal(stderr) ? stderr : nullptr,
+                    tasks.size(), totalBytes);
     corvix::Manifest written;
     TaskRunner(tasks, settings, jobsWithin(descriptorLimit, options.jobs, tasks))
-        .run(reporter, bar.get(), [&](const FileTask& task, const TaskResult& result) {
+        .run(reporter, bar, [&](const FileTask& task, const TaskResult& result) {
             if (result && result->listed) {
                 corvix::ManifestEntry entry = *result->listed;
                 entry.path = ManifestCommands::listedPath(task.output().value_or(task.input()),
@@ -193,34 +184,31 @@ int runTasks(Options options, corvix::KeyMaterial material, rlim_t descriptorLim
         return kInterrupted;
     }
     bool failed = reporter.anyFailed() || (checked && checked->signature);
-    if (settings.list && failed) {
-        complain(corvix::Error::of(corvix::Errc::missingFile, settings.manifestPath,
-                                   "not written, as not every file was listed"));
-    } else if (settings.list) {
-        failed = !writeManifest(written, key, settings.manifestPath);
+    if (settings.list) {
+        const corvix::Outcome<> saved =
+            failed ? corvix::Error::of(corvix::Errc::missingFile, settings.manifestPath,
+                                       "not written, as not every file was listed")
+                   : writeManifest(written, key, settings.manifestPath);
+        if (!saved) {
+            complain(saved.error());
+            failed = true;
+        }
     }
     return outputChecked(failed ? kSomeFailed : kAllSucceeded);
 }
 
 // cat --manifest: the file's entry, from a manifest whose signature the public key accepts.
-std::optional<corvix::ManifestEntry> catEntry(const Options& options, int& failure) {
-    bool usable = true;
-    const std::optional<std::string> key = manifestKey(options, usable);
-    failure = usable ? kSomeFailed : kBadUsage;
-    if (!usable) {
-        return std::nullopt;
-    }
+corvix::Outcome<corvix::ManifestEntry> catEntry(const Options& options,
+                                                const std::optional<std::string>& key) {
     auto loaded = ManifestCommands::load(*options.manifest, key);
     if (!loaded || loaded->signature) {
-        complain(loaded ? *loaded->signature : loaded.error());
-        return std::nullopt;
+        return loaded ? *loaded->signature : loaded.error();
     }
     const auto path = ManifestCommands::listedPath(options.cat.path, *options.manifest);
     const corvix::ManifestEntry* entry = path ? loaded->manifest.find(*path) : nullptr;
     if (entry == nullptr) {
-        complain(corvix::Error::of(corvix::Errc::unlistedFile, options.cat.path,
-                                   "is not listed in the manifest " + *options.manifest));
-        return std::nullopt;
+        return corvix::Error::of(corvix::Errc::unlistedFile, options.cat.path,
+                                 "is not listed in the manifest " + *options.manifest);
     }
     return *entry;
 }
@@ -263,14 +251,20 @@ int run(int argc, char** argv) {
                        "key fingerprint: " + material->fingerprint() + "\n");
         return outputChecked(kAllSucceeded);
     }
+    const auto key = manifestKey(options);
+    if (!key) {
+        complain(key.error());
+        return kBadUsage;
+    }
     if (options.command == Command::Cat) {
         CatRequest request = options.cat;
         if (options.manifest) {
-            int failure = kSomeFailed;
-            request.listed = catEntry(options, failure);
-            if (!request.listed) {
-                return failure;
+            auto listed = catEntry(options, *key);
+            if (!listed) {
+                complain(listed.error());
+                return kSomeFailed;
             }
+            request.listed = std::move(*listed);
         }
         return CatCommand::run(request, *material);
     }
@@ -278,7 +272,7 @@ int run(int argc, char** argv) {
         KeyCommands::print(*material, options.keyFile.has_value());
         return outputChecked(kAllSucceeded);
     }
-    return runTasks(options, std::move(*material), descriptorLimit);
+    return runTasks(options, std::move(*material), *key, descriptorLimit);
 }
 
 } // namespace

@@ -15,10 +15,8 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::applicationDidFinishLaunching(std::unique_ptr<BaseViewController> screen) {
-    QPalette palette = window_->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    window_->setPalette(palette);
     window_->setAutoFillBackground(true);
+    setLayerBackgroundColor(*window_, Qt::white);
 
     QWidget* content = window_->centralWidget();
     controller_ = std::move(screen);

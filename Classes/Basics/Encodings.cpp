@@ -82,10 +82,7 @@ bool isUtf8(std::string_view text) {
 
 std::optional<std::string> utf8Text(const Bytes& bytes) {
     std::string text(bytes.begin(), bytes.end());
-    if (!isUtf8(text)) {
-        return std::nullopt;
-    }
-    return text;
+    return isUtf8(text) ? std::optional(std::move(text)) : std::nullopt;
 }
 
 Bytes sha256(const Bytes& bytes) {

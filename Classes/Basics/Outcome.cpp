@@ -1,4 +1,5 @@
 #include <corvix/Outcome.h>
+#include <iterator>
 
 namespace corvix {
 
@@ -9,45 +10,30 @@ public:
     [[nodiscard]] const char* name() const noexcept override { return "corvix"; }
 
     [[nodiscard]] std::string message(int value) const override {
-        switch (static_cast<Errc>(value)) {
-        case Errc::cancelled:
-            return "cancelled";
-        case Errc::noHeaderTerminator:
-            return "no header terminator";
-        case Errc::otherHeader:
-            return "header does not decrypt to the header text";
-        case Errc::truncatedBody:
-            return "truncated body";
-        case Errc::chunkDoesNotDecrypt:
-            return "chunk does not decrypt";
-        case Errc::chunkWrongLength:
-            return "chunk of the wrong length";
-        case Errc::sourceChanged:
-            return "the file changed while it was read";
-        case Errc::badKeyMaterial:
-            return "key material of the wrong size";
-        case Errc::cipherUnavailable:
-            return "cipher unavailable";
-        case Errc::notOpen:
-            return "not open";
-        case Errc::changedChunk:
-            return "a chunk differs from the manifest";
-        case Errc::changedLength:
-            return "the length differs from the manifest";
-        case Errc::missingFile:
-            return "a listed file is missing";
-        case Errc::unlistedFile:
-            return "the manifest does not list the file";
-        case Errc::malformedManifest:
-            return "malformed manifest";
-        case Errc::unsignedManifest:
-            return "the manifest is not signed";
-        case Errc::badSignature:
-            return "the manifest's signature does not verify";
-        case Errc::badSigningKey:
-            return "not an Ed25519 key in PEM";
-        }
-        return "unknown error";
+        // In the order of Errc, which starts at 1.
+        static constexpr const char* kMessages[] = {
+            "cancelled",
+            "no header terminator",
+            "header does not decrypt to the header text",
+            "truncated body",
+            "chunk does not decrypt",
+            "chunk of the wrong length",
+            "the file changed while it was read",
+            "key material of the wrong size",
+            "cipher unavailable",
+            "not open",
+            "a chunk differs from the manifest",
+            "the length differs from the manifest",
+            "a listed file is missing",
+            "the manifest does not list the file",
+            "malformed manifest",
+            "the manifest is not signed",
+            "the manifest's signature does not verify",
+            "not an Ed25519 key in PEM",
+        };
+        static_assert(std::size(kMessages) == static_cast<std::size_t>(Errc::badSigningKey));
+        const bool known = value >= 1 && static_cast<std::size_t>(value) <= std::size(kMessages);
+        return known ? kMessages[value - 1] : "unknown error";
     }
 };
 

@@ -10,7 +10,7 @@
 namespace corvix {
 
 /// The failures that are Corvix's own. Failures of the system keep their errno, in
-/// std::generic_category().
+/// std::generic_category(). A new code goes last, and its message last in Outcome.cpp's table.
 enum class Errc {
     cancelled = 1,      ///< asked to stop (shouldCancel, a signal, the window closing)
     noHeaderTerminator, ///< no 0x0D within the longest header line

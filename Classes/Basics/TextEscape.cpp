@@ -2,8 +2,11 @@
 
 #include "Basics/Encodings.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 namespace corvix {
 
@@ -30,28 +33,19 @@ void appendBytes(std::string& out, std::string_view bytes) {
     }
 }
 
-std::optional<char> namedEscape(unsigned code) {
-    switch (code) {
-    case '\n':
-        return 'n';
-    case '\r':
-        return 'r';
-    case '\t':
-        return 't';
-    case '\0':
-        return '0';
-    default:
-        return std::nullopt;
-    }
-}
+// The controls that the debug style writes by name, as "\n".
+constexpr std::array<std::pair<unsigned, char>, 4> kNamedEscapes = {
+    {{'\n', 'n'}, {'\r', 'r'}, {'\t', 't'}, {'\0', '0'}}};
 
 void appendControl(std::string& out, std::string_view sequence, unsigned code, EscapeStyle style) {
     if (style == EscapeStyle::Terminal) {
         appendBytes(out, sequence);
         return;
     }
-    if (const auto named = namedEscape(code)) {
-        out += {'\\', *named};
+    const auto named = std::find_if(kNamedEscapes.begin(), kNamedEscapes.end(),
+                                    [code](const auto& escape) { return escape.first == code; });
+    if (named != kNamedEscapes.end()) {
+        out += {'\\', named->second};
         return;
     }
     char escape[16];

@@ -8,9 +8,6 @@ ChunkBuffers::Lease::Lease(ChunkBuffers& owner, std::unique_ptr<std::uint8_t[]> 
                            std::size_t capacity)
     : owner_(&owner), bytes_(std::move(bytes)), capacity_(capacity) {}
 
-ChunkBuffers::Lease::Lease(Lease&& other) noexcept
-    : owner_(other.owner_), bytes_(std::move(other.bytes_)), capacity_(other.capacity_) {}
-
 ChunkBuffers::Lease::~Lease() {
     if (bytes_) {
         owner_->giveBack(std::move(bytes_), capacity_);

@@ -19,7 +19,7 @@ public:
     /// A buffer taken from the pool; it goes back when the lease ends.
     class Lease {
     public:
-        Lease(Lease&& other) noexcept;
+        Lease(Lease&& other) noexcept = default;
         Lease& operator=(Lease&&) = delete;
         ~Lease();
 

@@ -8,17 +8,12 @@ namespace corvix {
 
 namespace {
 
-// Fetched once per process: an implicit fetch on every init costs more than encrypting a
-// small file.
-const EVP_CIPHER* fetchedCipher(const char* name) {
-    return EVP_CIPHER_fetch(nullptr, name, nullptr);
-}
-
-// Nothing when OpenSSL cannot give the cipher (no provider has it).
+// Nothing when OpenSSL cannot give the cipher (no provider has it). Fetched once per process: an
+// implicit fetch on every init costs more than encrypting a small file.
 const EVP_CIPHER* cbcCipherFor(std::size_t keyLength) {
-    static const EVP_CIPHER* const aes128 = fetchedCipher("AES-128-CBC");
-    static const EVP_CIPHER* const aes192 = fetchedCipher("AES-192-CBC");
-    static const EVP_CIPHER* const aes256 = fetchedCipher("AES-256-CBC");
+    static const EVP_CIPHER* const aes128 = EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr);
+    static const EVP_CIPHER* const aes192 = EVP_CIPHER_fetch(nullptr, "AES-192-CBC", nullptr);
+    static const EVP_CIPHER* const aes256 = EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr);
     return keyLength == 16 ? aes128 : keyLength == 24 ? aes192 : aes256;
 }
 
@@ -47,10 +42,8 @@ ChunkCipher::ChunkCipher(Direction direction, const KeyMaterial& material)
 ChunkCipher::~ChunkCipher() = default;
 
 Outcome<> ChunkCipher::available(const KeyMaterial& material) {
-    if (cbcCipherFor(material.key().size()) == nullptr) {
-        return unavailable(material.key().size());
-    }
-    return {};
+    return cbcCipherFor(material.key().size()) != nullptr ? Outcome<>()
+                                                          : unavailable(material.key().size());
 }
 
 Outcome<std::size_t> ChunkCipher::run(const std::uint8_t* input, std::size_t length,

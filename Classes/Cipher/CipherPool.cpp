@@ -208,14 +208,7 @@ void CipherPool::work() {
             lock.unlock();
             engine->advance(finished);
             lock.lock();
-        } else if (engine && engine->inProgress() > 0) {
-            // Fewer than half the lanes in use and nobody waiting for a result: more jobs are
-            // coming, and running lanes half empty costs as much as running them full.
-            ++waitingThreads_;
-            workQueued_.wait(lock);
-            --waitingThreads_;
-            continue;
-        } else if (backend != nullptr) {
+        } else if (backend != nullptr && (!engine || engine->inProgress() == 0)) {
             giveBack(*backend, std::move(engine));
             backend = nullptr;
             --activeThreads_;
@@ -223,6 +216,9 @@ void CipherPool::work() {
         } else if (stopping_) {
             return;
         } else {
+            // Nothing to take; or fewer than half the lanes in use and nobody waiting for a
+            // result: more jobs are coming, and running lanes half empty costs as much as running
+            // them full.
             ++waitingThreads_;
             workQueued_.wait(lock);
             --waitingThreads_;

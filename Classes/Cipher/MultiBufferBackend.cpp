@@ -86,7 +86,6 @@ private:
         CipherJob* job = nullptr;
         std::size_t paddedLength = 0;
         std::size_t offset = 0;
-        bool failed = false;
         alignas(16) std::array<std::uint8_t, kExpandedKeySize> encryptionKeys{};
         alignas(16) std::array<std::uint8_t, kExpandedKeySize> decryptionKeys{};
     };
@@ -105,8 +104,7 @@ private:
         freeLanes_.pop_back();
         lane = Lane{&job};
         if (!expandKey(lane)) {
-            lane.failed = true;
-            finish(lane, finished);
+            finish(lane, finished, true);
             return;
         }
         // PKCS#7: 1 to 16 bytes, each holding the count, up to the next whole block.
@@ -167,13 +165,11 @@ private:
     // only noted here and its next piece submitted afterwards.
     void collect(const IMB_JOB& piece, std::vector<CipherJob*>& finished) {
         Lane& lane = *static_cast<Lane*>(piece.user_data);
-        if (piece.status != IMB_STATUS_COMPLETED) {
-            lane.failed = true;
-            finish(lane, finished);
-        } else if (lane.offset < lane.paddedLength) {
-            continuing_.push_back(&lane);
+        const bool failed = piece.status != IMB_STATUS_COMPLETED;
+        if (failed || lane.offset >= lane.paddedLength) {
+            finish(lane, finished, failed);
         } else {
-            finish(lane, finished);
+            continuing_.push_back(&lane);
         }
     }
 
@@ -187,9 +183,8 @@ private:
         }
     }
 
-    void finish(Lane& lane, std::vector<CipherJob*>& finished) {
-        lane.job->produced =
-            lane.failed ? std::nullopt : std::optional<std::size_t>(lane.paddedLength);
+    void finish(Lane& lane, std::vector<CipherJob*>& finished, bool failed) {
+        lane.job->produced = failed ? std::nullopt : std::optional<std::size_t>(lane.paddedLength);
         finished.push_back(lane.job);
         freeLanes_.push_back(&lane);
     }

@@ -74,10 +74,7 @@ std::optional<std::string> AESUtils::decryptString(std::string_view text, const 
                                                    const Bytes& iv) {
     const Bytes sealed = bytesFromBase64(text);
     const auto plain = decryptBytes(sealed, static_cast<std::int64_t>(sealed.size()), key, iv);
-    if (!plain) {
-        return std::nullopt;
-    }
-    return utf8Text(*plain);
+    return plain ? utf8Text(*plain) : std::nullopt;
 }
 
 std::optional<std::uint64_t> AESUtils::fileSize(const std::string& path) {

@@ -25,9 +25,7 @@ bool Console::write(std::string_view text) {
 }
 
 bool Console::printLine(std::string_view line) {
-    std::string whole(line);
-    whole += '\n';
-    return write(whole);
+    return write(std::string(line) + '\n');
 }
 
 std::error_code Console::error() {

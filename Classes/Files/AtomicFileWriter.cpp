@@ -41,27 +41,6 @@ std::string temporaryStem(const std::string& name) {
     return name.substr(0, cut);
 }
 
-// Tries `attempt` with fresh temporary names for `name` until one is free: 0 with the name in
-// `chosen`, or the errno that stopped it.
-template <typename Attempt>
-int tryTemporaryNames(const std::string& name, std::string& chosen, Attempt attempt) {
-    constexpr int kAttempts = 16;
-    const std::string stem = temporaryStem(name);
-    for (int i = 0; i < kAttempts; ++i) {
-        chosen = "." + stem + "." + randomSuffix() + std::string(kTemporaryEnd);
-        if (attempt(chosen)) {
-            return 0;
-        }
-        if (errno != EEXIST) {
-            const int failure = errno;
-            chosen.clear();
-            return failure;
-        }
-    }
-    chosen.clear();
-    return EEXIST;
-}
-
 // The umask is read once; Linux shows it without changing it, elsewhere it is set and put back.
 unsigned processUmask() {
     static const unsigned mask = [] {
@@ -102,8 +81,7 @@ bool AtomicFileWriter::openFolder() {
         if (opened) {
             folder_ = std::make_shared<const OpenFolder>(std::move(*opened));
         } else {
-            failure_ = Error{opened.error().code, shown_,
-                             "cannot open its folder: " + opened.error().code.message()};
+            fail(opened.error().code.value(), "cannot open its folder");
         }
     }
     return folder_ && !failure_;
@@ -166,18 +144,30 @@ bool AtomicFileWriter::openUnnamed() {
     return fd_.isOpen();
 }
 
+template <typename Attempt>
+bool AtomicFileWriter::takeTemporaryName(std::string_view what, Attempt attempt) {
+    constexpr int kAttempts = 16;
+    const std::string stem = temporaryStem(name_);
+    for (int i = 0; i < kAttempts; ++i) {
+        temporary_ = "." + stem + "." + randomSuffix() + std::string(kTemporaryEnd);
+        if (attempt(temporary_)) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    fail(errno, what);
+    temporary_.clear();
+    return false;
+}
+
 bool AtomicFileWriter::openNamed() {
-    const int folder = folder_->descriptor();
-    const int failure = tryTemporaryNames(name_, temporary_, [&](const std::string& candidate) {
-        fd_.reset(::openat(folder, candidate.c_str(),
+    return takeTemporaryName("cannot create a file beside it", [&](const std::string& candidate) {
+        fd_.reset(::openat(folder_->descriptor(), candidate.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         return fd_.isOpen();
     });
-    if (failure != 0) {
-        fail(failure, "cannot create a file beside it");
-        return false;
-    }
-    return true;
 }
 
 bool AtomicFileWriter::hasSpaceAvailable() const {
@@ -218,59 +208,52 @@ bool AtomicFileWriter::linkUnnamed() {
     }
     // The name was taken while the file was written: the file replaces it like any other.
     replacing_ = true;
-    const int failure = tryTemporaryNames(name_, temporary_, [&](const std::string& candidate) {
+    (void)takeTemporaryName("cannot put it in place", [&](const std::string& candidate) {
         return ::linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
     });
-    if (failure != 0) {
-        fail(failure, "cannot put it in place");
-    }
     return false;
 }
 
-bool AtomicFileWriter::flushIfReplacing() {
-    // EINVAL: a file system that has nothing to flush.
-    if (replacing_ && ::fdatasync(fd_.get()) != 0 && errno != EINVAL) {
-        fail(errno, "cannot write");
-        return false;
+Outcome<> AtomicFileWriter::commit() {
+    if (putInPlace()) {
+        return {};
     }
-    return true;
+    discard();
+    return failed();
 }
 
-Outcome<> AtomicFileWriter::commit() {
+bool AtomicFileWriter::putInPlace() {
     if (!hasSpaceAvailable() || !writeHeld(nullptr, 0)) {
-        discard();
-        return failed();
+        return false;
     }
     // An unnamed file was made with its mode.
     if (!temporary_.empty() && ::fchmod(fd_.get(), mode_) != 0) {
         fail(errno, "cannot set its mode");
-        discard();
-        return failed();
+        return false;
     }
     const bool linkedNew = temporary_.empty() && linkUnnamed();
-    if (failure_ || (!linkedNew && !flushIfReplacing())) {
-        discard();
-        return failed();
+    if (failure_) {
+        return false;
+    }
+    // EINVAL: a file system that has nothing to flush.
+    if (!linkedNew && replacing_ && ::fdatasync(fd_.get()) != 0 && errno != EINVAL) {
+        fail(errno, "cannot write");
+        return false;
     }
     if (const std::error_code error = fd_.close()) {
         fail(error.value(), "cannot write");
         if (linkedNew) {
             ::unlinkat(folder_->descriptor(), name_.c_str(), 0);
         }
-        discard();
-        return failed();
+        return false;
     }
-    if (linkedNew) {
-        return {};
-    }
-    if (::renameat(folder_->descriptor(), temporary_.c_str(), folder_->descriptor(),
-                   name_.c_str()) != 0) {
+    if (!linkedNew && ::renameat(folder_->descriptor(), temporary_.c_str(), folder_->descriptor(),
+                                 name_.c_str()) != 0) {
         fail(errno, "cannot put it in place");
-        discard();
-        return failed();
+        return false;
     }
     temporary_.clear();
-    return {};
+    return true;
 }
 
 void AtomicFileWriter::discard() {

@@ -75,8 +75,13 @@ private:
     [[nodiscard]] bool writeHeld(const std::uint8_t* buffer, std::size_t n);
     [[nodiscard]] bool openUnnamed();
     [[nodiscard]] bool openNamed();
+    /// Tries `attempt` with fresh temporary names until one is free, which it keeps; when none
+    /// is, notes the failure as `what` ("cannot create a file beside it").
+    template <typename Attempt>
+    [[nodiscard]] bool takeTemporaryName(std::string_view what, Attempt attempt);
     [[nodiscard]] bool linkUnnamed();
-    [[nodiscard]] bool flushIfReplacing();
+    /// commit() up to its failure, if any: the flush, the close and the file's name.
+    [[nodiscard]] bool putInPlace();
     /// Notes the first failure; `what` says what was being done ("cannot write").
     void fail(int errorNumber, std::string_view what);
     [[nodiscard]] Error failed();

@@ -30,14 +30,10 @@ Outcome<> FileInputStream::open() {
     // On the regular files that are taken it changes nothing, so it is left set.
     fd_.reset(::openat(folder_, name_.c_str(),
                        O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink_ ? 0 : O_NOFOLLOW)));
-    if (!fd_.isOpen()) {
-        error_ = systemError(errno);
-        return Error::system(error_, shown_, "cannot open");
-    }
     // Only a regular file has a size that tells how many bytes a read will deliver: a pipe or a
     // device reports 0 (or nothing useful) and would turn into an empty or endless body.
     struct stat info {};
-    if (::fstat(fd_.get(), &info) != 0) {
+    if (!fd_.isOpen() || ::fstat(fd_.get(), &info) != 0) {
         error_ = systemError(errno);
     } else if (!S_ISREG(info.st_mode)) {
         error_ = systemError(S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP);
@@ -109,17 +105,13 @@ Outcome<std::size_t> FileInputStream::readAt(std::uint64_t offset, std::uint8_t*
 }
 
 bool FileInputStream::refill() {
-    begin_ = 0;
-    end_ = 0;
     if (!buffer_) {
         buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
     }
     const std::ptrdiff_t count = readFromFile(buffer_.get(), kBufferSize);
-    if (count <= 0) {
-        return false;
-    }
-    end_ = static_cast<std::size_t>(count);
-    return true;
+    begin_ = 0;
+    end_ = count > 0 ? static_cast<std::size_t>(count) : 0;
+    return count > 0;
 }
 
 std::ptrdiff_t FileInputStream::read(std::uint8_t* buffer, std::size_t n) {

@@ -78,12 +78,9 @@ DecryptingStreamBuf::pos_type DecryptingStreamBuf::seekoff(off_type offset,
     if ((which & std::ios_base::in) == 0) {
         return refused;
     }
-    std::uint64_t base = 0;
-    if (direction == std::ios_base::cur) {
-        base = position();
-    } else if (direction == std::ios_base::end) {
-        base = reader_.size();
-    }
+    const std::uint64_t base = direction == std::ios_base::cur   ? position()
+                               : direction == std::ios_base::end ? reader_.size()
+                                                                 : 0;
     // The target must be at or after the start and fit an off_type; any offset past the end is
     // taken (reads there meet the end), as a file stream takes it.
     constexpr auto kLargest = static_cast<std::uint64_t>(std::numeric_limits<off_type>::max());

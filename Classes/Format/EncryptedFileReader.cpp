@@ -142,12 +142,9 @@ Outcome<const Slot*> EncryptedFileReader::State::chunk(std::uint64_t index) {
                              [index](const Slot& kept) { return kept.index == index; });
     const bool kept = slot != slots.end();
     if (!kept) {
-        // An empty slot first, else the one used longest ago.
-        slot = std::find_if(slots.begin(), slots.end(),
+        // An empty slot first, else the one used longest ago: the last, where the search ends.
+        slot = std::find_if(slots.begin(), slots.end() - 1,
                             [](const Slot& candidate) { return !candidate.index; });
-        if (slot == slots.end()) {
-            slot = slots.end() - 1;
-        }
     }
     std::rotate(slots.begin(), slot, slot + 1);
     Slot& front = slots.front();

@@ -27,8 +27,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::atomic<bool> keyDerived{false};
-std::atomic<bool> ivDerived{false};
+std::atomic<bool> materialDerived{false};
 
 // key() first, then iv(), in that order on every path; nothing only when OpenSSL gives no
 // SHA-256, so there is no key.
@@ -104,10 +103,7 @@ std::optional<QImage> readImage(const std::string& path, const KeyMaterial& mate
         return std::nullopt;
     }
     QImage image = QImageReader(&device).read();
-    if (image.isNull()) {
-        return std::nullopt;
-    }
-    return image;
+    return image.isNull() ? std::nullopt : std::optional(std::move(image));
 }
 
 // The signed manifest that the resource calls require, once a program has asked for one.
@@ -159,7 +155,7 @@ std::optional<Resource> findResource(std::string_view name) {
 
 const Bytes& CorvixUtils::key() {
     static const Bytes value = [] {
-        keyDerived.store(true);
+        materialDerived.store(true);
         return CorvixKey::aesKey();
     }();
     return value;
@@ -167,14 +163,14 @@ const Bytes& CorvixUtils::key() {
 
 const Bytes& CorvixUtils::iv() {
     static const Bytes value = [] {
-        ivDerived.store(true);
+        materialDerived.store(true);
         return CorvixKey::ivBytes();
     }();
     return value;
 }
 
 bool CorvixUtils::isKeyMaterialLoaded() {
-    return keyDerived.load() || ivDerived.load();
+    return materialDerived.load();
 }
 
 std::optional<std::string> CorvixUtils::decryptFileText(const std::string& path) {
@@ -223,21 +219,14 @@ std::optional<std::string> CorvixUtils::resourcePath(std::string_view name) {
         return std::nullopt;
     }
     const fs::path relative{std::string(name)};
-    if (relative.has_root_path()) {
-        return std::nullopt;
-    }
-    for (const fs::path& part : relative) {
-        if (part == "..") {
-            return std::nullopt;
-        }
-    }
-    const std::string folder = resourceDirectory();
-    if (folder.empty()) {
+    if (relative.has_root_path() ||
+        std::find(relative.begin(), relative.end(), fs::path("..")) != relative.end()) {
         return std::nullopt;
     }
     // Both sides are resolved, so a link inside the folder that points out of it is caught too.
+    // No folder (the program's own could not be found) resolves to an error.
     std::error_code error;
-    const fs::path root = fs::canonical(folder, error);
+    const fs::path root = fs::canonical(resourceDirectory(), error);
     if (error) {
         return std::nullopt;
     }
@@ -305,10 +294,7 @@ std::optional<std::string> CorvixUtils::encryptText(std::string_view text,
     }
     const auto sealed = AESUtils::encryptBytes(plain, static_cast<std::int64_t>(plain.size()),
                                                material.key(), material.iv());
-    if (!sealed) {
-        return std::nullopt;
-    }
-    return utf8Text(base64Bytes(*sealed));
+    return sealed ? utf8Text(base64Bytes(*sealed)) : std::nullopt;
 }
 
 } // namespace corvix

@@ -10,13 +10,9 @@ namespace {
 
 // Reads a hexadecimal number at the start of `pair`, after any white space; 0 when none.
 int leadingHexValue(QStringView pair) {
-    qsizetype position = 0;
-    while (position < pair.size() && pair[position].isSpace()) {
-        ++position;
-    }
     int value = 0;
-    for (; position < pair.size(); ++position) {
-        const int digit = hexDigitValue(pair[position].unicode());
+    for (const QChar c : pair.trimmed()) {
+        const int digit = hexDigitValue(c.unicode());
         if (digit < 0) {
             break;
         }

@@ -47,16 +47,24 @@ void print(const QString& line) {
     Console::printLine(line.toStdString());
 }
 
-// Colours the whole text, whatever is set later, since it goes through the palette.
-void setTextColor(QTextEdit& view, const QColor& color) {
-    QPalette palette = view.palette();
-    palette.setColor(QPalette::Text, color);
-    view.setPalette(palette);
-}
-
 void addSubview(QWidget& root, QWidget* view) {
     view->setParent(&root);
     view->show();
+}
+
+// A read-only text view in `root` showing `text`. The colour goes through the palette, so it
+// colours the whole text, whatever is set later.
+template <typename View>
+View* addTextView(QWidget& root, const QString& name, const QColor& color, const QString& text) {
+    auto* view = new View;
+    view->setObjectName(name);
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Text, color);
+    view->setPalette(palette);
+    view->setPlainText(text);
+    view->setReadOnly(true);
+    addSubview(root, view);
+    return view;
 }
 
 std::string nativePath(const QString& path) {
@@ -104,27 +112,13 @@ void MainController::setupViews() {
     btnEncrypt_->setEnabled(false);
     addSubview(root, btnEncrypt_);
 
-    labRule_ = new BaseTextView;
-    labRule_->setObjectName(QStringLiteral("labRule"));
-    setTextColor(*labRule_, Qt::red);
-    labRule_->setPlainText(QStringLiteral("加密文件命名规则: 原文件名.enc"));
-    labRule_->setReadOnly(true);
-    addSubview(root, labRule_);
-
-    labOutput_ = new BaseTextView;
-    labOutput_->setObjectName(QStringLiteral("labOutput"));
-    setTextColor(*labOutput_, QColor(128, 0, 128));
-    labOutput_->setPlainText(QStringLiteral("输出目录:"));
-    labOutput_->setReadOnly(true);
-    addSubview(root, labOutput_);
-
-    labMessage_ = new QTextEdit;
-    labMessage_->setObjectName(QStringLiteral("labMessage"));
+    labRule_ = addTextView<BaseTextView>(root, QStringLiteral("labRule"), Qt::red,
+                                         QStringLiteral("加密文件命名规则: 原文件名.enc"));
+    labOutput_ = addTextView<BaseTextView>(root, QStringLiteral("labOutput"), QColor(128, 0, 128),
+                                           QStringLiteral("输出目录:"));
+    labMessage_ = addTextView<QTextEdit>(root, QStringLiteral("labMessage"), Qt::blue,
+                                         QStringLiteral("提示信息"));
     labMessage_->setAutoFillBackground(true);
-    setTextColor(*labMessage_, Qt::blue);
-    labMessage_->setReadOnly(true);
-    labMessage_->setPlainText(QStringLiteral("提示信息"));
-    addSubview(root, labMessage_);
 
     setupLayout();
     root.installEventFilter(this);
@@ -172,12 +166,14 @@ void MainController::onClickChooseDst() {
     chooseDstDir([this](const QString& path) { onDstDirChosen(path); });
 }
 
-QFileDialog* MainController::makePanel() {
+QFileDialog* MainController::makePanel(const QString& acceptLabel) {
     // The desktop's own dialog where it offers one, the toolkit's otherwise (its texts come
     // from the toolkit's translation); window-modal, it behaves as a sheet on the window.
     auto* panel = new QFileDialog(view()->window());
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setWindowModality(Qt::WindowModal);
+    panel->setLabelText(QFileDialog::Accept, acceptLabel);
+    panel_ = panel;
     return panel;
 }
 
@@ -186,8 +182,7 @@ QFileDialog* MainController::openPanel() const {
 }
 
 void MainController::chooseSrcFiles(const std::function<void(const QList<QUrl>&)>& completion) {
-    QFileDialog* panel = makePanel();
-    panel->setLabelText(QFileDialog::Accept, QStringLiteral("选择输入文件"));
+    QFileDialog* panel = makePanel(QStringLiteral("选择输入文件"));
     panel->setNameFilter(QStringLiteral("jpg, png, txt, json (*.jpg *.png *.txt *.json)"));
     panel->setFileMode(QFileDialog::ExistingFiles);
     panel->setOption(QFileDialog::ReadOnly);
@@ -198,13 +193,11 @@ void MainController::chooseSrcFiles(const std::function<void(const QList<QUrl>&)
             completion(takeInputs(panel->selectedUrls()));
         }
     });
-    panel_ = panel;
     panel->open();
 }
 
 void MainController::chooseDstDir(const std::function<void(const QString&)>& completion) {
-    QFileDialog* panel = makePanel();
-    panel->setLabelText(QFileDialog::Accept, QStringLiteral("选择选择输出目录"));
+    QFileDialog* panel = makePanel(QStringLiteral("选择选择输出目录"));
     panel->setFileMode(QFileDialog::Directory);
     panel->setOption(QFileDialog::ShowDirsOnly);
     connect(panel, &QDialog::finished, this, [panel, completion](int response) {
@@ -214,7 +207,6 @@ void MainController::chooseDstDir(const std::function<void(const QString&)>& com
             completion(urls.first().toLocalFile());
         }
     });
-    panel_ = panel;
     panel->open();
 }
 
@@ -366,18 +358,16 @@ Outcome<QStringList> MainController::jobResult() const {
     };
     QFuture<QStringList> future = job_.future();
     try {
-        future.waitForFinished(); // throws what the job threw, here on the window's thread
-        return future.resultCount() > 0 ? future.result() : QStringList();
-    } catch (const QUnhandledException& unhandled) {
         try {
+            future.waitForFinished(); // throws what the job threw, here on the window's thread
+        } catch (const QUnhandledException& unhandled) {
             std::rethrow_exception(unhandled.exception());
-        } catch (const std::exception& error) {
-            return stopped(error.what());
-        } catch (...) {
-            return stopped("an unknown exception");
         }
+        return future.resultCount() > 0 ? future.result() : QStringList();
     } catch (const std::exception& error) {
         return stopped(error.what());
+    } catch (...) {
+        return stopped("an unknown exception");
     }
 }
 

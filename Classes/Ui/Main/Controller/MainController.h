@@ -42,7 +42,6 @@ public:
     [[nodiscard]] BaseButton* btnEncrypt() const { return btnEncrypt_; }
     [[nodiscard]] BaseTextView* labOutput() const { return labOutput_; }
     [[nodiscard]] QTextEdit* labMessage() const { return labMessage_; }
-    [[nodiscard]] const QList<QUrl>& srcUrls() const { return srcUrls_; }
     [[nodiscard]] const QString& dstDir() const { return dstDir_; }
 
     /// The open panel this screen is showing, or null; a test or an assistive tool drives the
@@ -66,7 +65,8 @@ private:
 
     void chooseSrcFiles(const std::function<void(const QList<QUrl>&)>& completion);
     void chooseDstDir(const std::function<void(const QString&)>& completion);
-    [[nodiscard]] QFileDialog* makePanel();
+    /// A new panel whose confirm button says `acceptLabel`; it becomes the screen's open panel.
+    [[nodiscard]] QFileDialog* makePanel(const QString& acceptLabel);
     /// The urls that are regular local files of the offered types; prints "ignored:" for others.
     [[nodiscard]] static QList<QUrl> takeInputs(const QList<QUrl>& urls);
     void onSrcFilesChosen(const QList<QUrl>& urls);

@@ -100,9 +100,7 @@ void TestController::printDecryptedConfig() {
 }
 
 void TestController::decryptConfigToFile() {
-    const Bytes key = CorvixKey::aesKey();
-    const Bytes iv = CorvixKey::ivBytes();
-    AESUtils::decryptFile(kInputPath, kOutputPath, key, iv);
+    AESUtils::decryptFile(kInputPath, kOutputPath, CorvixKey::aesKey(), CorvixKey::ivBytes());
     Console::printLine("test11");
 }
 
