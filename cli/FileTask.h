@@ -15,7 +15,7 @@
 namespace corvix {
 class AtomicFileWriter;
 class FileInputStream;
-}
+} // namespace corvix
 
 namespace corvix::cli {
 

@@ -30,9 +30,9 @@ struct Slot {
     bool last = false;
 };
 
-// Makes the SHA-256 of a run's chunks on a thread of its own, in the order they are handed over,
-// while the calling thread writes them and the pool encrypts the next ones: the pool's threads
-// stay with the cipher, whose lanes they keep full.
+// Makes the SHA-256 of the chunks of a batch's longer runs on a thread of its own, in the order
+// they are handed over, while the calling thread writes them and the pool encrypts the next
+// ones: the pool's threads stay with the cipher, whose lanes they keep full.
 class ChunkHasher {
 public:
     ChunkHasher() : thread_([this] { work(); }) {}
@@ -90,9 +90,6 @@ private:
     bool stopping_ = false;
     std::thread thread_; // last: it starts once the state above is made
 };
-
-// The chunks handed to the pool; whatever ends the run, they are waited for before their
-// buffers go.
 
 // Where one run of a batch stands.
 struct RunState {

@@ -67,18 +67,17 @@ protected:
         for (std::size_t i = 0; i < inputs.size(); ++i) {
             Record& result = results[i];
             const std::uint64_t total = inputs[i].size() + more;
-            callbacks.push_back({[&result, total, here](std::uint64_t done, std::uint64_t all) {
-                                     result.progress.push_back(all == total && here() ? done : 0);
-                                 },
-                                 [&result, here, cancelAt] {
-                                     return (result.questions += here() ? 1 : 1000) == cancelAt;
-                                 },
-                                 [&result, here](std::size_t length, const Bytes& digest) {
-                                     result.digests.insert(result.digests.end(), digest.begin(),
-                                                           digest.end());
-                                     result.digests.resize(result.digests.size() +
-                                                           (here() ? 0 : length));
-                                 }});
+            callbacks.push_back(
+                {[&result, total, here](std::uint64_t done, std::uint64_t all) {
+                     result.progress.push_back(all == total && here() ? done : 0);
+                 },
+                 [&result, here, cancelAt] {
+                     return (result.questions += here() ? 1 : 1000) == cancelAt;
+                 },
+                 [&result, here](std::size_t length, const Bytes& digest) {
+                     result.digests.insert(result.digests.end(), digest.begin(), digest.end());
+                     result.digests.resize(result.digests.size() + (here() ? 0 : length));
+                 }});
             const auto path = scratch / (std::to_string(std::hash<std::thread::id>{}(caller)) +
                                          "_" + std::to_string(i));
             test::writeFile(path, inputs[i]);
