@@ -7,6 +7,7 @@
 #include "Basics/Encodings.h"
 #include "TestKit.h"
 
+#include <corvix/Version.h>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -105,18 +106,34 @@ TEST(KeyFile, KeygenKeysAgreeWithOpensslAndReadOnlyTheirOwnFiles) {
     EXPECT_EQ(other.code, 1);
     EXPECT_NE(other.err.find("header does not decrypt"), std::string::npos) << other.err;
 
-    // The fingerprint: the first 16 hex digits of SHA-256 over the key's bytes.
-    writeFile(dir / "key.bin", bytesFromHex(key));
-    const std::string digest =
-        run({CORVIX_OPENSSL_COMMAND, "dgst", "-sha256", "-r", "key.bin"}, dir.path()).out;
-    EXPECT_EQ(cli({"key", "--key-file", "a.key"}).out,
-              text + "key fingerprint: " + digest.substr(0, 16) + "\n");
-
-    // What `key` prints is the key file of the built-in material.
+    // The fingerprint: the first 16 hex digits of SHA-256 over the key's bytes, by openssl; what
+    // `key` prints is the key file of the built-in material, whose fingerprint --version shows.
+    const auto fingerprint = [&dir](const std::string& keyFile) {
+        writeFile(dir / "key.bin", bytesFromHex(readFile(dir / keyFile).substr(4, 64)));
+        const Exit digest =
+            run({CORVIX_OPENSSL_COMMAND, "dgst", "-sha256", "-r", "key.bin"}, dir.path());
+        EXPECT_EQ(digest.code, 0) << digest.err;
+        return "key fingerprint: " + digest.out.substr(0, 16) + "\n";
+    };
+    EXPECT_EQ(cli({"key", "--key-file", "a.key"}).out, text + fingerprint("a.key"));
     writeFile(dir / "built-in.key", cli({"key"}).out);
+    EXPECT_EQ(cli({"--version"}).out,
+              "corvix-cli " CORVIX_VERSION "\n" + fingerprint("built-in.key"));
     ASSERT_EQ(cli({"encrypt", "-q", "--key-file", "built-in.key", "-o", "k", "plain"}).code, 0);
     ASSERT_EQ(cli({"encrypt", "-q", "-o", "b", "plain"}).code, 0);
     EXPECT_EQ(readFile(dir / "k/plain.enc"), readFile(dir / "b/plain.enc"));
+
+    // OpenSSL with only its null provider has no SHA-256: no key, rather than a key of zeros; nor
+    // any cipher: a key file needs no digest, and the run says what is missing.
+    writeFile(dir / "null.cnf", "openssl_conf = a\n[a]\nproviders = b\n[b]\nnull = c\n"
+                                "[c]\nactivate = 1\n");
+    const Exit noDigest = run({"env", "OPENSSL_CONF=null.cnf", kCli, "key"}, dir.path());
+    EXPECT_TRUE(noDigest.code == 1 && noDigest.out.empty()) << noDigest.out;
+    const Exit noCipher = run({"env", "OPENSSL_CONF=null.cnf", kCli, "encrypt", "--key-file",
+                               "a.key", "-o", "n", "plain"},
+                              dir.path());
+    EXPECT_EQ(noCipher.code, 1);
+    EXPECT_NE(noCipher.err.find("cannot provide AES-256-CBC"), std::string::npos) << noCipher.err;
 }
 
 } // namespace
