@@ -9,14 +9,13 @@
 #include "Format/FileCipher.h"
 #include "TestKit.h"
 
+#include <algorithm>
 #include <corvix/AESUtils.h>
 #include <corvix/CorvixKey.h>
-#include <corvix/DecryptingStreamBuf.h>
 #include <corvix/EncryptedFileReader.h>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <istream>
 #include <regex>
 #include <set>
 
@@ -31,9 +30,9 @@ constexpr std::size_t kSealed = FileFormat::kCipherChunkSize;
 struct Row {
     std::string file;     // NAME.enc in the corpus, or the name of a file built from `pieces`
     std::string expected; // "reads", or the reason the readers that skip the header give
-    std::string header;   // "ok", "no terminator" or "other"
     std::vector<Bytes> pieces = {}; // the body: pieces each sealed as one message
     std::size_t flipAt = 0;         // a byte of the body to change (XOR 0x11), or 0
+    std::string header = "ok";      // "ok", "no terminator" or "other"
 
     /// What a reader that checks the header line first gives.
     [[nodiscard]] std::string checked() const {
@@ -59,7 +58,7 @@ std::vector<Row> corpus() {
     std::smatch match;
     for (std::string line; std::getline(in, line);) {
         if (std::regex_match(line, match, kRow)) {
-            rows.push_back({match[1], match[3].matched ? match[3] : match[2], match[4]});
+            rows.push_back({match[1], match[3].matched ? match[3] : match[2], {}, 0, match[4]});
         }
     }
     return rows;
@@ -69,21 +68,17 @@ const std::vector<Row> kChunkRule = {
     // The last byte of the block before chunk 1's last: its padding now reads 01.
     {"middle_chunk_short.enc",
      "chunk 1 decrypts to 1048591 bytes",
-     "ok",
      {sealed(pattern(kChunk, 1)), sealed(pattern(100, 2))},
      kSealed - 17},
     {"last_full_chunk_padded_01.enc",
      "chunk 1 decrypts to 1048591 bytes",
-     "ok",
      {sealed(pattern(kChunk + 15, 3))}},
     {"last_chunk_all_padding.enc",
      "chunk 2 decrypts to 0 bytes",
-     "ok",
      {sealed(pattern(kChunk, 4)), sealed({})}},
     // After a good chunk, the last byte of the second one's padding (0x0C) becomes 0x1D.
     {"second_chunk_does_not_decrypt.enc",
      "chunk 2 does not decrypt",
-     "ok",
      {sealed(pattern(kChunk, 5)), sealed(pattern(100, 6))},
      kSealed + 112 - 17},
 };
@@ -124,7 +119,7 @@ TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {
     const auto whole = FileCipher::decryptToBytes(file, key);
     EXPECT_THAT(gave(whole), HasSubstr(row.expected));
 
-    // The reader in place, skipping the header line and checking it, and a stream over it.
+    // The reader in place, skipping the header line and checking it.
     for (const auto& header :
          {std::optional<std::string>(), std::optional<std::string>("quorveth")}) {
         SCOPED_TRACE(header ? "header checked" : "header skipped");
@@ -135,13 +130,6 @@ TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {
                                 : Outcome<std::size_t>(opened.error());
         EXPECT_THAT(gave(got), HasSubstr(header ? row.checked() : row.expected));
         EXPECT_TRUE(!got || read == *plain);
-        if (opened) {
-            DecryptingStreamBuf buffer(reader);
-            std::istream in(&buffer);
-            Bytes streamed(read.size());
-            in.read(reinterpret_cast<char*>(streamed.data()), std::ssize(streamed));
-            EXPECT_TRUE(got ? streamed == read : in.bad() && buffer.error()->reason == gave(got));
-        }
     }
 
     // corvix-cli checks the header line first, whatever it does.
@@ -156,13 +144,8 @@ TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {
         EXPECT_TRUE(command[1] != "cat" || !reads ||
                     ran.out == std::string(plain->begin(), plain->end()));
     }
-    std::set<std::string> written = {"cli", "out"};
-    if (!row.pieces.empty()) {
-        written.insert(row.file);
-    }
-    if (reads) {
-        written.insert("cli/" + stem);
-    }
+    const std::set<std::string> written = {"cli", "out", row.pieces.empty() ? "out" : row.file,
+                                           reads ? "cli/" + stem : "cli"};
     EXPECT_EQ(dir.tree(), std::vector<std::string>(written.begin(), written.end()));
     EXPECT_TRUE(!reads || readBytes(dir / "cli" / stem) == *plain);
 }
@@ -179,12 +162,11 @@ INSTANTIATE_TEST_SUITE_P(Table, EveryReader, testing::ValuesIn([] {
                          });
 
 TEST(MalformedCorpus, TheTableCoversTheFolder) {
-    std::size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(kCorpus)) {
-        files += entry.path().extension() == ".enc" ? 1 : 0;
-    }
-    EXPECT_EQ(corpus().size(), files);
-    EXPECT_GT(files, 30U);
+    const auto files = std::count_if(fs::directory_iterator(kCorpus), {}, [](const auto& entry) {
+        return entry.path().extension() == ".enc";
+    });
+    EXPECT_EQ(std::ssize(corpus()), files);
+    EXPECT_GT(files, 30);
 }
 
 // What the process has read so far, from the kernel's count.
