@@ -7,8 +7,8 @@
 #include <corvix/CorvixKey.h>
 #include <corvix/EncryptedFileReader.h>
 #include <corvix/Manifest.h>
-#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <nlohmann/json.hpp>
 
 namespace corvix::test {
@@ -17,7 +17,6 @@ namespace {
 const std::string kCli = CORVIX_CLI_PATH;
 constexpr std::size_t kLine = 25;       // the header line of "quorveth" and its 0x0D
 constexpr std::size_t kChunk = 1048592; // a whole ciphertext chunk
-constexpr std::size_t kFileA = kLine + 3 * kChunk;
 
 void openssl(const std::vector<std::string>& args, const fs::path& folder) {
     std::vector<std::string> command{CORVIX_OPENSSL_COMMAND};
@@ -47,95 +46,46 @@ struct Shipped {
     }
 };
 
-struct Tampering {
-    const char* name;
-    std::function<void(const fs::path& assets)> change;
-    const char* publicKey; // checks the signature with this key, when given
-    bool signs;
-    const char* line;       // what verify says on stderr; nothing when all is well
-    const char* readFile;   // the file read through the reader
-    std::error_code reader; // how the reader fails
-};
+// A row of tests/data/manifest/tamperings.json: "change", a shell command run in assets/ (none:
+// untouched); "signs" (default true); "public_key" to check the signature with, if any; "verify",
+// what verify says on stderr (none: all is well); "read", the file read through the reader
+// (default a.enc), and "reader", how that fails (an Errc, ENOENT, or "" when it reads).
+using Row = nlohmann::json;
 
-Bytes chunkOf(const Bytes& file, std::size_t index) {
-    return Bytes(file.begin() + kLine + index * kChunk,
-                 file.begin() + kLine + (index + 1) * kChunk);
+std::vector<Row> tamperings() {
+    return nlohmann::json::parse(readFile(CORVIX_TEST_DATA_DIR "/manifest/tamperings.json"));
 }
 
-const std::vector<Tampering> kTamperings = {
-    {"untouched", [](const fs::path&) {}, "pub.pem", true, nullptr, "a.enc", {}},
-    {"two_chunks_swapped",
-     [](const fs::path& assets) {
-         Bytes file = readBytes(assets / "a.enc");
-         const Bytes first = chunkOf(file, 0);
-         std::copy_n(file.begin() + kLine + kChunk, kChunk, file.begin() + kLine);
-         std::copy(first.begin(), first.end(), file.begin() + kLine + kChunk);
-         writeFile(assets / "a.enc", file);
-     },
-     nullptr, true, "a.enc: changed since the manifest was made: chunk 1 differs", "a.enc",
-     make_error_code(Errc::changedChunk)},
-    {"last_chunk_dropped",
-     [](const fs::path& assets) { fs::resize_file(assets / "a.enc", kFileA - kChunk); }, nullptr,
-     true,
-     "a.enc: changed since the manifest was made: 2097209 bytes long, the manifest lists "
-     "3145801; chunk 3 is missing",
-     "a.enc", make_error_code(Errc::changedLength)},
-    {"chunk_appended",
-     [](const fs::path& assets) {
-         Bytes file = readBytes(assets / "a.enc");
-         const Bytes first = chunkOf(file, 0);
-         file.insert(file.end(), first.begin(), first.end());
-         writeFile(assets / "a.enc", file);
-     },
-     nullptr, true,
-     "a.enc: changed since the manifest was made: 4194393 bytes long, the manifest "
-     "lists 3145801; chunk 4 is not listed",
-     "a.enc", make_error_code(Errc::changedLength)},
-    {"file_copied_over_another",
-     [](const fs::path& assets) {
-         fs::copy_file(assets / "b.enc", assets / "a.enc", fs::copy_options::overwrite_existing);
-     },
-     "pub.pem", true, "a.enc: changed since the manifest was made: 41 bytes long", "a.enc",
-     make_error_code(Errc::changedLength)},
-    {"file_deleted", [](const fs::path& assets) { fs::remove(assets / "b.enc"); }, nullptr, true,
-     "b.enc: is listed in the manifest and missing", "b.enc",
-     std::make_error_code(std::errc::no_such_file_or_directory)},
-    {"file_added",
-     [](const fs::path& assets) { fs::copy_file(assets / "b.enc", assets / "c.enc"); }, nullptr,
-     true, "assets/c.enc: is not listed in the manifest assets/m", "c.enc",
-     make_error_code(Errc::unlistedFile)},
-    {"manifest_byte_changed",
-     [](const fs::path& assets) {
-         std::string text = readFile(assets / "m");
-         const std::size_t digit = text.find("\"length\": ") + 10;
-         text[digit] = text[digit] == '1' ? '2' : '1';
-         writeFile(assets / "m", text);
-     },
-     "pub.pem", true, "assets/m: the signature does not verify", "a.enc",
-     make_error_code(Errc::badSignature)},
-    {"another_public_key", [](const fs::path&) {}, "other.pem", true,
-     "assets/m: the signature does not verify", "a.enc", make_error_code(Errc::badSignature)},
-    {"unsigned_under_public_key", [](const fs::path&) {}, "pub.pem", false,
-     "assets/m: the manifest is not signed", "a.enc", make_error_code(Errc::unsignedManifest)},
-};
+std::error_code code(const std::string& name) {
+    const std::map<std::string, std::error_code> codes = {
+        {"", {}},
+        {"ENOENT", std::make_error_code(std::errc::no_such_file_or_directory)},
+        {"changedChunk", Errc::changedChunk},
+        {"changedLength", Errc::changedLength},
+        {"unlistedFile", Errc::unlistedFile},
+        {"badSignature", Errc::badSignature},
+        {"unsignedManifest", Errc::unsignedManifest}};
+    return codes.at(name);
+}
 
 // The library's way: the manifest, its signature, the file's entry, then every chunk read.
-std::error_code readListed(const fs::path& dir, const Tampering& row) {
+std::error_code readListed(const fs::path& dir, const Row& row) {
     const auto manifest = Manifest::load(dir / "assets/m");
     if (!manifest) {
         return manifest.error().code;
     }
-    if (row.publicKey != nullptr) {
-        const auto key = Manifest::readKey(dir / row.publicKey);
+    if (row.contains("public_key")) {
+        const auto key = Manifest::readKey(dir / row["public_key"].get<std::string>());
         if (const Outcome<> checked = manifest->checkSignature(*key); !checked) {
             return checked.error().code;
         }
     }
-    const ManifestEntry* entry = manifest->find(row.readFile);
+    const std::string name = row.value("read", "a.enc");
+    const ManifestEntry* entry = manifest->find(name);
     if (entry == nullptr) {
         return Errc::unlistedFile;
     }
-    EncryptedFileReader reader((dir / "assets" / row.readFile).string(), *CorvixKey::material(),
+    EncryptedFileReader reader((dir / "assets" / name).string(), *CorvixKey::material(),
                                std::nullopt, *entry);
     if (const Outcome<> opened = reader.open(); !opened) {
         return opened.error().code;
@@ -145,30 +95,32 @@ std::error_code readListed(const fs::path& dir, const Tampering& row) {
     return got ? std::error_code() : got.error().code;
 }
 
-class Tamperings : public testing::TestWithParam<Tampering> {};
+class Tamperings : public testing::TestWithParam<Row> {};
 
 TEST_P(Tamperings, VerifyAndTheReaderFailOnEach) {
-    const Tampering& row = GetParam();
-    const Shipped shipped(row.signs);
-    row.change(shipped.dir / "assets");
+    const Row& row = GetParam();
+    const Shipped shipped(row.value("signs", true));
+    const Exit changed = run({"bash", "-c", row.value("change", "")}, shipped.dir / "assets");
+    ASSERT_EQ(changed.code, 0) << changed.err;
     std::vector<std::string> verify{kCli, "verify", "--manifest", "assets/m"};
-    if (row.publicKey != nullptr) {
-        verify.insert(verify.end(), {"--public-key", row.publicKey});
+    if (row.contains("public_key")) {
+        verify.insert(verify.end(), {"--public-key", row["public_key"]});
     }
     const Exit ran = run(verify, shipped.dir.path());
-    EXPECT_EQ(ran.code, row.line == nullptr ? 0 : 1) << ran.out << ran.err;
-    EXPECT_NE(ran.err.find(row.line == nullptr ? "" : row.line), std::string::npos) << ran.err;
-    EXPECT_EQ(readListed(shipped.dir.path(), row), row.reader);
+    EXPECT_EQ(ran.code, row.contains("verify") ? 1 : 0) << ran.out << ran.err;
+    EXPECT_NE(ran.err.find(row.value("verify", "")), std::string::npos) << ran.err;
+    EXPECT_EQ(readListed(shipped.dir.path(), row), code(row["reader"]));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Tamperings, testing::ValuesIn(kTamperings),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, Tamperings, testing::ValuesIn(tamperings()), [](const auto& info) {
+    return info.param["name"].template get<std::string>();
+});
 
 // The digests and the signature as the openssl command finds them: the header line and each
 // chunk hashed by `openssl dgst`, the signed bytes written out by the rule the README gives, and
 // the signature checked by `openssl pkeyutl -verify`.
 TEST(ManifestKnownAnswer, OpensslAgreesOnDigestsAndSignature) {
-    ASSERT_EQ(kTamperings.size(), 10U);
+    ASSERT_EQ(tamperings().size(), 10U);
     const Shipped shipped(true);
     const fs::path& dir = shipped.dir.path();
     const auto digest = [&](const Bytes& piece) {
