@@ -16,14 +16,10 @@
 namespace corvix::test {
 namespace {
 
-std::string asText(const Bytes& bytes) {
-    return {bytes.begin(), bytes.end()};
-}
-
 class FaultInjection : public testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        writeFile(scratch / "data", asText(pattern(3 * FileFormat::kPlainChunkSize + 1000, 5)));
+        writeFile(scratch / "data", pattern(3 * FileFormat::kPlainChunkSize + 1000, 5));
         ASSERT_TRUE(writeEncrypted(scratch / "data.enc", readFile(scratch / "data")));
         writeFile(destination, "earlier");
     }
@@ -69,7 +65,7 @@ TEST_P(FaultInjection, SourceThatShrinksMidRunIsAFailure) {
                                          : FileCipher::decrypt(input, output, key, std::nullopt);
         EXPECT_FALSE(ran.ok()) << size;
         expectEarlierFileKeptAndNoTemporary();
-        writeFile(source, asText(original));
+        writeFile(source, original);
     }
 }
 

@@ -63,7 +63,6 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    [[nodiscard]] pid_t pid() const { return pid_; }
     void signal(int number) const;
     /// Stops the program (SIGSTOP) and lets it go on again until `ready` holds while it stands
     /// still; then leaves it stopped (signal it, then SIGCONT). False when it ends first.
