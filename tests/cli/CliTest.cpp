@@ -9,7 +9,8 @@
 //   "after"    files the run leaves, path -> content (a .enc file must decrypt to it) or null;
 //              no file other than these and those before may be there;
 //   "stdout", "stderr"  parts of the lines printed there, in this order.
-// Then what a table cannot hold: every control character in --json names, standard output
+// Then what a table cannot hold: ranges that cat writes, up to the top of the 64-bit range; every
+// control character in --json names, standard output
 // that fails or goes away, the flush before a replacing rename, and many jobs under a low limit
 // of descriptors.
 
@@ -265,6 +266,36 @@ TEST(CliDescriptors, ManyJobsUnderALowLimitWriteEveryFile) {
     EXPECT_EQ(ran.code, 0) << ran.err.substr(0, 1000);
     EXPECT_EQ(ran.err.find("corvix-cli: -j lowered to "), 0U) << ran.err.substr(0, 1000);
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch / "out"), {}), kFiles);
+}
+
+TEST(CliCat, WritesARangeOrSaysWhyNot) {
+    const Scratch dir;
+    const Bytes plain = pattern(2 * 1048576 + 100, 5);
+    writeFile(dir / "a", plain);
+    ASSERT_EQ(run({kCli, "encrypt", "a"}, dir.path()).code, 0);
+    const std::string max = "18446744073709551615";
+    // A row: the options, then where the range starts in the plaintext and how long it is.
+    const std::vector<std::tuple<std::vector<std::string>, std::size_t, std::size_t>> rows = {
+        {{"--offset", "1048570", "--length=20"}, 1048570, 20},
+        {{}, 0, plain.size()},
+        {{"--offset", "1", "--length", max}, 1, plain.size() - 1},
+        {{"--offset=" + max, "--length", "5"}, plain.size(), 0},
+        {{"--length", "0"}, 0, 0},
+    };
+    for (auto [command, from, count] : rows) {
+        const std::string name = command.empty() ? "whole" : command[0] + " " + command[1];
+        command.insert(command.begin(), {kCli, "cat"});
+        command.push_back("a.enc");
+        const Exit range = run(command, dir.path());
+        EXPECT_EQ(range.code, 0) << name << range.err;
+        EXPECT_TRUE(range.out ==
+                    std::string(plain.begin() + static_cast<std::ptrdiff_t>(from),
+                                plain.begin() + static_cast<std::ptrdiff_t>(from + count)))
+            << name;
+    }
+    const Exit absent = run({kCli, "cat", "absent.enc"}, dir.path());
+    EXPECT_EQ(absent.code, 1);
+    EXPECT_EQ(absent.err.find("corvix-cli: absent.enc: cannot open"), 0U) << absent.err;
 }
 
 } // namespace
