@@ -1,5 +1,6 @@
 #include "TestKit.h"
 
+#include "Basics/Encodings.h"
 #include "Format/FileCipher.h"
 
 #include <algorithm>
@@ -73,8 +74,7 @@ std::string readFile(const fs::path& path) {
 }
 
 Bytes readBytes(const fs::path& path) {
-    const std::string text = readFile(path);
-    return Bytes(text.begin(), text.end());
+    return utf8Bytes(readFile(path));
 }
 
 bool writeEncrypted(const fs::path& path, std::string_view plain) {
@@ -126,10 +126,6 @@ Child::~Child() {
     }
 }
 
-void Child::signal(int number) const {
-    ::kill(pid_, number);
-}
-
 bool Child::freezeWhen(const std::function<bool()>& ready) const {
     for (;;) {
         signal(SIGSTOP);
@@ -159,10 +155,6 @@ Exit Child::wait() {
     fs::remove(out_);
     fs::remove(err_);
     return exit;
-}
-
-Exit run(const std::vector<std::string>& command, const fs::path& folder) {
-    return Child(command, folder).wait();
 }
 
 std::ptrdiff_t FailingOutputStream::write(const std::uint8_t* buffer, std::size_t n) {
