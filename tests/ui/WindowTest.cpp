@@ -244,7 +244,6 @@ private slots:
         const int line = message->fontMetrics().lineSpacing();
         const bool minimum = size == QSize(1, 1);
         const auto broken = [&]() -> QString {
-            const QSizeF wrapped = out->document()->size();
             const std::pair<const char*, bool> rules[] = {
                 {"root", root->geometry() == window_->centralWidget()->rect()},
                 {"window", window_->size() == (minimum ? window_->minimumSize() : size)},
@@ -255,21 +254,19 @@ private slots:
                              qAbs(rule->width() - rule->fontMetrics().horizontalAdvance(
                                                       rule->toPlainText())) <= 3 &&
                              rule->height() >= rule->document()->size().height()},
-                {"output", out->geometry() == QRect(16, rule->geometry().bottom() + 17,
-                                                    root->width() - 32, qCeil(wrapped.height())) &&
-                               out->document()->firstBlock().layout()->lineCount() == lines},
+                {"output",
+                 out->geometry() == QRect(16, rule->geometry().bottom() + 17, root->width() - 32,
+                                          qCeil(out->document()->size().height())) &&
+                     out->document()->firstBlock().layout()->lineCount() == lines},
                 {"message",
                  message->geometry() == QRect(QPoint(16, out->geometry().bottom() + 17),
                                               QPoint(root->width() - 17, root->height() - 17)) &&
                      message->height() >= 3 * line},
                 {"minimum", !minimum || (root->width() == 364 && message->height() < 4 * line)},
             };
-            for (const auto& [name, holds] : rules) {
-                if (!holds) {
-                    return name;
-                }
-            }
-            return {};
+            const auto* first =
+                std::ranges::find(rules, false, &std::pair<const char*, bool>::second);
+            return first == std::end(rules) ? QString() : first->first;
         };
         QString failed;
         QVERIFY2(QTest::qWaitFor([&] { return (failed = broken()).isEmpty(); }),
