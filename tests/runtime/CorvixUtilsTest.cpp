@@ -5,7 +5,6 @@
 #include "Format/FileCipher.h"
 #include "TestKit.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <corvix/AESUtils.h>
 #include <corvix/CorvixKey.h>
@@ -25,23 +24,11 @@ const std::vector<std::pair<std::string, std::string>> kSealedTexts = {
     {"Grüße, 世界\n", "E1JfQ1KFD/r1CvrRLajEZMzJd2FHX50rHCifi/FBqn4="},
 };
 
-QImage picture() {
-    QImage image(7, 5, QImage::Format_ARGB32);
-    image.fill(qRgba(10, 200, 30, 255));
-    image.setPixel(3, 2, qRgba(250, 0, 90, 128));
-    return image;
-}
-
-std::string png() {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    picture().save(&buffer, "PNG");
-    return bytes.toStdString();
-}
+// A 7 × 5 picture in PNG, as a file and as the picture Qt reads from it.
+const std::string kPicture = CORVIX_TEST_DATA_DIR "/runtime/picture.png";
 
 bool samePicture(const std::optional<QImage>& image) {
-    return image && image->convertToFormat(QImage::Format_ARGB32) == picture();
+    return image && !image->isNull() && *image == QImage(QString::fromStdString(kPicture));
 }
 
 TEST(CorvixUtils, TextsAgreeWithTheOpensslCommand) {
@@ -68,7 +55,7 @@ TEST(CorvixUtils, ResourcesAreFoundOnlyInsideTheirFolder) {
     EXPECT_EQ(folder, test::fs::read_symlink("/proc/self/exe").parent_path() / "resources");
     test::fs::remove_all(folder);
     ASSERT_TRUE(test::writeEncrypted(folder / "hello.txt.enc", "hello"));
-    ASSERT_TRUE(test::writeEncrypted(folder / "dir" / "logo.png.enc", png()));
+    ASSERT_TRUE(test::writeEncrypted(folder / "dir" / "logo.png.enc", test::readFile(kPicture)));
     ASSERT_TRUE(test::writeEncrypted(folder.parent_path() / "outside.txt.enc", "next door"));
     // A two-byte character across the first chunk boundary: the text is decoded only whole.
     const std::string big = std::string(1048575, 'a') + "é and more\nlast line";
