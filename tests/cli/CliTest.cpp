@@ -8,7 +8,9 @@
 //   "exit"     the exit code;
 //   "after"    files the run leaves, path -> content (a .enc file must decrypt to it) or null;
 //              no file other than these and those before may be there;
-//   "stdout", "stderr"  parts of the lines printed there, in this order.
+//   "stdout", "stderr"  parts of the lines printed there, in this order (stderr null: nothing).
+// The rows of tests/data/cli/key-files.json run each file of tests/data/keyfiles as a key file
+// ("key:MODE:NAME" copies it with that mode).
 // Then what a table cannot hold: ranges that cat writes, up to the top of the 64-bit range; every
 // control character in --json names, standard output
 // that fails or goes away, the flush before a replacing rename, and many jobs under a low limit
@@ -54,6 +56,9 @@ void make(const fs::path& path, std::string content) {
         fs::create_symlink(content.substr(5), path);
     } else if (content == "fifo:") {
         ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    } else if (content.starts_with("key:")) { // key:MODE:NAME, a file of tests/data/keyfiles
+        fs::copy_file(CORVIX_TEST_DATA_DIR "/keyfiles/" + content.substr(8), path);
+        fs::permissions(path, static_cast<fs::perms>(std::stoi(content.substr(4, 3), nullptr, 8)));
     } else if (content.starts_with("enc:")) {
         ASSERT_TRUE(writeEncrypted(path, expanded(content.substr(4))));
     } else {
@@ -76,9 +81,8 @@ std::string held(const fs::path& path) {
     return plain ? asText(*plain) : "<does not decrypt>";
 }
 
-std::vector<json> scenarios() {
-    std::ifstream table(CORVIX_TEST_DATA_DIR "/cli/scenarios.json");
-    return json::parse(table).get<std::vector<json>>();
+std::vector<json> table(const std::string& name) {
+    return json::parse(readFile(CORVIX_TEST_DATA_DIR "/cli/" + name));
 }
 
 // Whether `printed` holds `parts` in this order.
@@ -130,7 +134,8 @@ TEST_P(CliScenario, ExitsWritesAndPrintsAsExpected) {
     }
     EXPECT_EQ(files, expected);
     EXPECT_TRUE(holdsInOrder(ran.out, row.value("stdout", std::vector<std::string>{}))) << ran.out;
-    EXPECT_TRUE(holdsInOrder(ran.err, row.value("stderr", std::vector<std::string>{}))) << ran.err;
+    const json err = row.value("stderr", json::array()); // null: nothing at all
+    EXPECT_TRUE(err.is_null() ? ran.err.empty() : holdsInOrder(ran.err, err)) << ran.err;
     // Whatever the names hold, no line is broken and no terminal is driven: no C0 control
     // character but the line end, no DEL, no C1 control character (UTF-8 C2 80 to C2 9F).
     const std::string printed = ran.out + ran.err;
@@ -145,10 +150,16 @@ TEST_P(CliScenario, ExitsWritesAndPrintsAsExpected) {
         << printed;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CliScenario, testing::ValuesIn(scenarios()),
-                         [](const testing::TestParamInfo<json>& info) {
-                             return info.param.at("name").get<std::string>();
-                         });
+std::string rowName(const testing::TestParamInfo<json>& info) {
+    return info.param.at("name");
+}
+INSTANTIATE_TEST_SUITE_P(Table, CliScenario, testing::ValuesIn(table("scenarios.json")), rowName);
+INSTANTIATE_TEST_SUITE_P(KeyFiles, CliScenario, testing::ValuesIn(table("key-files.json")),
+                         rowName);
+
+TEST(CliScenarioTables, KeyFilesHasEveryRow) {
+    EXPECT_EQ(table("key-files.json").size(), 20U);
+}
 
 TEST(CliJson, EveryNameRoundTripsAndNonUtf8NamesKeepTheirBytes) {
     const Scratch scratch;

@@ -1,6 +1,6 @@
-// Key files through corvix-cli: every malformation and warning in tests/data/keyfiles by its
-// reason, key files from standard input, a pipe and a FIFO, and keys from keygen checked against
-// the openssl command.
+// Key files through corvix-cli (every malformation and warning in tests/data/keyfiles is a row of
+// tests/data/cli/key-files.json): key files from standard input, a pipe and a FIFO, and keys from
+// keygen checked against the openssl command.
 
 #include "Key/KeyFile.h"
 
@@ -20,36 +20,6 @@ namespace {
 
 const fs::path kKeyFiles = fs::path(CORVIX_TEST_DATA_DIR) / "keyfiles";
 const std::string kCli = CORVIX_CLI_PATH;
-
-TEST(KeyFile, EachRowOfTheTableExitsAsExpectedAndWritesOnlyOnSuccess) {
-    std::ifstream table(kKeyFiles / "expected.txt");
-    std::size_t rows = 0;
-    for (std::string line; std::getline(table, line);) {
-        std::istringstream row(line);
-        std::string file, mode, stderrHolds;
-        int exit = -1;
-        if (line.starts_with('#') || !(row >> file >> mode >> exit >> std::ws) ||
-            !std::getline(row, stderrHolds)) {
-            continue;
-        }
-        SCOPED_TRACE(file + " mode " + mode + ", row " + std::to_string(++rows));
-        Scratch dir;
-        fs::path key = kKeyFiles / file;
-        if (fs::is_regular_file(key)) {
-            fs::copy_file(key, dir / "app.key");
-            fs::permissions(dir / "app.key", static_cast<fs::perms>(std::stoi(mode, nullptr, 8)));
-            key = "app.key";
-        }
-        writeFile(dir / "plain", "text");
-        const Exit run = test::run({kCli, "encrypt", "-q", "--key-file", key, "plain"}, dir.path());
-        EXPECT_EQ(run.code, exit);
-        EXPECT_TRUE(stderrHolds == "-" ? run.err.empty()
-                                       : run.err.find(stderrHolds) != std::string::npos)
-            << run.err;
-        EXPECT_EQ(fs::exists(dir / "plain.enc"), exit == 0);
-    }
-    EXPECT_EQ(rows, 20U);
-}
 
 TEST(KeyFile, StandardInputPipesAndFifosAreReadLikeFilesButNotWaitedForLong) {
     Scratch dir;
