@@ -43,10 +43,8 @@ Scratch::~Scratch() {
 
 std::vector<std::string> Scratch::tree() const {
     std::vector<std::string> names;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(path_, error), end; !error && it != end;
-         it.increment(error)) {
-        names.push_back(it->path().lexically_relative(path_).string());
+    for (const auto& entry : fs::recursive_directory_iterator(path_)) {
+        names.push_back(entry.path().lexically_relative(path_).string());
     }
     std::sort(names.begin(), names.end());
     return names;
