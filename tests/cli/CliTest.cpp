@@ -180,11 +180,9 @@ TEST(CliJson, EveryNameRoundTripsAndNonUtf8NamesKeepTheirBytes) {
     }
     ASSERT_EQ(objects.size(), names.size() + 1) << ran.out;
     for (const std::string& name : names) {
-        EXPECT_EQ(objects[name], json({{"status", "ok"},
-                                       {"bytes", 5},
-                                       {"error", nullptr},
-                                       {"input", name},
-                                       {"output", "out/" + name.substr(3) + ".enc"}}));
+        json want = {{"status", "ok"}, {"bytes", 5}, {"error", nullptr}, {"input", name}};
+        want["output"] = "out/" + name.substr(3) + ".enc";
+        EXPECT_EQ(objects[name], want);
     }
     const json& odd = objects.at("in/\xef\xbf\xbd\xc3\xa9");
     EXPECT_EQ(asText(bytesFromBase64(odd.at("input_base64").get<std::string>())),

@@ -25,14 +25,12 @@ void openssl(const std::vector<std::string>& args, const fs::path& folder) {
 }
 
 // assets/a.enc (three whole chunks) and assets/b.enc (one), listed in assets/m, signed with
-// sign.pem unless `signs` is false; pub.pem is its public key, other.pem another one.
+// sign.pem unless `signs` is false; pub.pem is its public key.
 struct Shipped {
     Scratch dir;
     explicit Shipped(bool signs) {
         openssl({"genpkey", "-algorithm", "ed25519", "-out", "sign.pem"}, dir.path());
         openssl({"pkey", "-in", "sign.pem", "-pubout", "-out", "pub.pem"}, dir.path());
-        openssl({"genpkey", "-algorithm", "ed25519", "-out", "other-sign.pem"}, dir.path());
-        openssl({"pkey", "-in", "other-sign.pem", "-pubout", "-out", "other.pem"}, dir.path());
         writeFile(dir / "a", pattern(3 * 1048576));
         writeFile(dir / "b", "b");
         std::vector<std::string> encrypt{kCli, "encrypt", "-o", "assets", "--manifest", "assets/m"};
