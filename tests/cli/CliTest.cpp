@@ -14,7 +14,7 @@
 // Then what a table cannot hold: ranges that cat writes, up to the top of the 64-bit range; every
 // control character in --json names; standard output that fails or goes away; the flush before a
 // replacing rename; many jobs under a low limit of descriptors; key files from standard input, a
-// pipe and a FIFO; and keys from keygen checked against the openssl command.
+// pipe and a FIFO; keys from keygen checked against the openssl command; and signed manifests.
 
 #include "Basics/Encodings.h"
 #include "Format/FileCipher.h"
@@ -23,6 +23,8 @@
 
 #include <algorithm>
 #include <corvix/CorvixKey.h>
+#include <corvix/EncryptedFileReader.h>
+#include <corvix/Manifest.h>
 #include <corvix/Version.h>
 #include <csignal>
 #include <fcntl.h>
@@ -84,6 +86,14 @@ std::string held(const fs::path& path) {
     return plain ? asText(*plain) : "<does not decrypt>";
 }
 
+// The openssl command with `args` in `folder`: what it printed; a failure fails the test.
+std::string openssl(std::vector<std::string> args, const fs::path& folder) {
+    args.insert(args.begin(), CORVIX_OPENSSL_COMMAND);
+    const Exit ran = run(args, folder);
+    EXPECT_EQ(ran.code, 0) << args[1] << ": " << ran.err;
+    return ran.out;
+}
+
 std::vector<json> table(const std::string& name) {
     return json::parse(readFile(CORVIX_TEST_DATA_DIR "/cli/" + name));
 }
@@ -142,14 +152,8 @@ TEST_P(CliScenario, ExitsWritesAndPrintsAsExpected) {
     // Whatever the names hold, no line is broken and no terminal is driven: no C0 control
     // character but the line end, no DEL, no C1 control character (UTF-8 C2 80 to C2 9F).
     const std::string printed = ran.out + ran.err;
-    EXPECT_TRUE(std::none_of(printed.begin(), printed.end(), [](unsigned char c) {
-        return (c < 0x20 && c != '\n') || c == 0x7F;
-    })) << printed;
-    EXPECT_EQ(std::adjacent_find(printed.begin(), printed.end(),
-                                 [](unsigned char a, unsigned char b) {
-                                     return a == 0xC2 && b >= 0x80 && b < 0xA0;
-                                 }),
-              printed.end())
+    EXPECT_FALSE(
+        std::regex_search(printed, std::regex("[\\x00-\\x09\\x0B-\\x1F\\x7F]|\\xC2[\\x80-\\x9F]")))
         << printed;
 }
 
@@ -352,10 +356,9 @@ TEST(KeyFile, KeygenKeysAgreeWithOpensslAndReadOnlyTheirOwnFiles) {
     ASSERT_EQ(cli({"encrypt", "-q", "--key-file", "a.key", "plain"}).code, 0);
     const std::string sealed = readFile(dir / "plain.enc");
     writeFile(dir / "body", sealed.substr(sealed.find('\r') + 1));
-    const Exit opened = run({CORVIX_OPENSSL_COMMAND, "enc", "-d", "-aes-256-cbc", "-K", key, "-iv",
-                             text.substr(72, 32), "-in", "body", "-out", "opened"},
-                            dir.path());
-    EXPECT_EQ(opened.code, 0) << opened.err;
+    openssl({"enc", "-d", "-aes-256-cbc", "-K", key, "-iv", text.substr(72, 32), "-in", "body",
+             "-out", "opened"},
+            dir.path());
     EXPECT_EQ(readBytes(dir / "opened"), pattern(5000));
     EXPECT_EQ(cli({"decrypt", "-q", "--key-file", "a.key", "-o", "back", "plain.enc"}).code, 0);
     EXPECT_EQ(readBytes(dir / "back/plain"), pattern(5000));
@@ -367,10 +370,8 @@ TEST(KeyFile, KeygenKeysAgreeWithOpensslAndReadOnlyTheirOwnFiles) {
     // `key` prints is the key file of the built-in material, whose fingerprint --version shows.
     const auto fingerprint = [&dir](const std::string& keyFile) {
         writeFile(dir / "key.bin", bytesFromHex(readFile(dir / keyFile).substr(4, 64)));
-        const Exit digest =
-            run({CORVIX_OPENSSL_COMMAND, "dgst", "-sha256", "-r", "key.bin"}, dir.path());
-        EXPECT_EQ(digest.code, 0) << digest.err;
-        return "key fingerprint: " + digest.out.substr(0, 16) + "\n";
+        return "key fingerprint: " +
+               openssl({"dgst", "-sha256", "-r", "key.bin"}, dir.path()).substr(0, 16) + "\n";
     };
     EXPECT_EQ(cli({"key", "--key-file", "a.key"}).out, text + fingerprint("a.key"));
     writeFile(dir / "built-in.key", cli({"key"}).out);
@@ -391,6 +392,116 @@ TEST(KeyFile, KeygenKeysAgreeWithOpensslAndReadOnlyTheirOwnFiles) {
                               dir.path());
     EXPECT_EQ(noCipher.code, 1);
     EXPECT_NE(noCipher.err.find("cannot provide AES-256-CBC"), std::string::npos) << noCipher.err;
+}
+
+// Signed manifests: one table of tamperings, each row checked through `corvix-cli verify
+// --manifest` and through the reader; and a manifest's digests and signature against the openssl
+// command.
+constexpr std::size_t kLine = 25;       // the header line of "quorveth" and its 0x0D
+constexpr std::size_t kChunk = 1048592; // a whole ciphertext chunk
+
+// assets/a.enc (three whole chunks) and assets/b.enc (one), listed in assets/m, signed with
+// sign.pem unless `signs` is false; pub.pem is its public key.
+struct Shipped {
+    Scratch dir;
+    explicit Shipped(bool signs) {
+        openssl({"genpkey", "-algorithm", "ed25519", "-out", "sign.pem"}, dir.path());
+        openssl({"pkey", "-in", "sign.pem", "-pubout", "-out", "pub.pem"}, dir.path());
+        writeFile(dir / "a", pattern(3 * 1048576));
+        writeFile(dir / "b", "b");
+        std::vector<std::string> encrypt{kCli, "encrypt", "-o", "assets", "--manifest", "assets/m"};
+        if (signs) {
+            encrypt.insert(encrypt.end(), {"--sign-key", "sign.pem"});
+        }
+        encrypt.insert(encrypt.end(), {"a", "b"});
+        const Exit ran = run(encrypt, dir.path());
+        EXPECT_EQ(ran.code, 0) << ran.err;
+    }
+};
+
+// A row of tests/data/cli/tamperings.json: "change", a shell command run in assets/ (none:
+// untouched); "signs" (default true); "public_key" to check the signature with, if any; "verify",
+// what verify says on stderr (none: all is well); "read", the file read through the reader
+// (default a.enc), and "reader", how that ends (the error code's category and message).
+
+// The library's way: the manifest, its signature, the file's entry, then every chunk read.
+std::error_code readListed(const fs::path& dir, const json& row) {
+    const auto manifest = Manifest::load(dir / "assets/m");
+    if (!manifest) {
+        return manifest.error().code;
+    }
+    if (row.contains("public_key")) {
+        const auto key = Manifest::readKey(dir / row["public_key"].get<std::string>());
+        if (const Outcome<> checked = manifest->checkSignature(*key); !checked) {
+            return checked.error().code;
+        }
+    }
+    const std::string name = row.value("read", "a.enc");
+    const ManifestEntry* entry = manifest->find(name);
+    if (entry == nullptr) {
+        return Errc::unlistedFile;
+    }
+    EncryptedFileReader reader((dir / "assets" / name).string(), *CorvixKey::material(),
+                               std::nullopt, *entry);
+    if (const Outcome<> opened = reader.open(); !opened) {
+        return opened.error().code;
+    }
+    Bytes plain(reader.size());
+    const auto got = reader.read(0, plain.data(), plain.size());
+    return got ? std::error_code() : got.error().code;
+}
+
+class Tamperings : public testing::TestWithParam<json> {};
+
+TEST_P(Tamperings, VerifyAndTheReaderFailOnEach) {
+    const json& row = GetParam();
+    const Shipped shipped(row.value("signs", true));
+    const Exit changed = run({"bash", "-c", row.value("change", "")}, shipped.dir / "assets");
+    ASSERT_EQ(changed.code, 0) << changed.err;
+    std::vector<std::string> verify{kCli, "verify", "--manifest", "assets/m"};
+    if (row.contains("public_key")) {
+        verify.insert(verify.end(), {"--public-key", row["public_key"]});
+    }
+    const Exit ran = run(verify, shipped.dir.path());
+    EXPECT_EQ(ran.code, row.contains("verify") ? 1 : 0) << ran.out << ran.err;
+    EXPECT_NE(ran.err.find(row.value("verify", "")), std::string::npos) << ran.err;
+    const std::error_code read = readListed(shipped.dir.path(), row);
+    EXPECT_EQ(read.category().name() + std::string(": ") + read.message(), row["reader"]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Tamperings, testing::ValuesIn(table("tamperings.json")), rowName);
+
+// The digests and the signature as the openssl command finds them: the header line and each
+// chunk hashed by `openssl dgst`, the signed bytes written out by the rule the README gives, and
+// the signature checked by `openssl pkeyutl -verify`.
+TEST(ManifestKnownAnswer, OpensslAgreesOnDigestsAndSignature) {
+    ASSERT_EQ(table("tamperings.json").size(), 10U);
+    const Shipped shipped(true);
+    const fs::path& dir = shipped.dir.path();
+    const auto digest = [&](const Bytes& piece) {
+        writeFile(dir / "piece", piece);
+        return "\"" + openssl({"dgst", "-sha256", "-r", "piece"}, dir).substr(0, 64) + "\"";
+    };
+    std::string files;
+    for (const char* name : {"a.enc", "b.enc"}) {
+        const Bytes file = readBytes(dir / "assets" / name);
+        std::string chunks;
+        for (std::size_t at = kLine; at < file.size(); at += kChunk) {
+            const auto end =
+                file.begin() + static_cast<std::ptrdiff_t>(std::min(at + kChunk, file.size()));
+            chunks += (chunks.empty() ? "" : ",") + digest(Bytes(file.begin() + at, end));
+        }
+        files += std::string(files.empty() ? "" : ",") + R"({"chunks_sha256":[)" + chunks +
+                 R"(],"header_sha256":)" + digest(Bytes(file.begin(), file.begin() + kLine - 1)) +
+                 R"(,"length":)" + std::to_string(file.size()) + R"(,"path":")" + name + "\"}";
+    }
+    writeFile(dir / "signed", R"({"chunk_size":1048576,"files":[)" + files + R"(],"version":1})");
+    const auto manifest = json::parse(readFile(dir / "assets/m"));
+    writeFile(dir / "signature.b64", manifest.at("signature").get<std::string>());
+    openssl({"base64", "-d", "-A", "-in", "signature.b64", "-out", "signature"}, dir);
+    openssl({"pkeyutl", "-verify", "-pubin", "-inkey", "pub.pem", "-rawin", "-in", "signed",
+             "-sigfile", "signature"},
+            dir);
 }
 
 } // namespace
