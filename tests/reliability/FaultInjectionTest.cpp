@@ -29,12 +29,11 @@ protected:
         std::string outcome = "no outcome";
         const auto completed = [&] { outcome = "completed"; };
         const auto failed = [&](bool cancelled) { outcome = cancelled ? "cancelled" : "failed"; };
-        const Bytes key = CorvixKey::aesKey();
+        const Bytes key = CorvixKey::aesKey(), iv = CorvixKey::ivBytes();
         if (encrypting) {
-            AESUtils::encryptFile(from, to, "quorveth", key, CorvixKey::ivBytes(), {}, completed,
-                                  failed);
+            AESUtils::encryptFile(from, to, "quorveth", key, iv, {}, completed, failed);
         } else {
-            AESUtils::decryptFile(from, to, key, CorvixKey::ivBytes(), {}, completed, failed);
+            AESUtils::decryptFile(from, to, key, iv, {}, completed, failed);
         }
         return outcome;
     }
