@@ -30,9 +30,10 @@ constexpr std::size_t kSealed = FileFormat::kCipherChunkSize;
 struct Row {
     std::string file;     // NAME.enc in the corpus, or the name of a file built from `pieces`
     std::string expected; // "reads", or the reason the readers that skip the header give
-    std::vector<Bytes> pieces = {}; // the body: pieces each sealed as one message
-    std::size_t flipAt = 0;         // a byte of the body to change (XOR 0x11), or 0
-    std::string header = "ok";      // "ok", "no terminator" or "other"
+    // The body: pieces of pattern bytes (size, seed), each sealed as one message.
+    std::vector<std::pair<std::size_t, unsigned>> pieces = {};
+    std::size_t flipAt = 0;    // a byte of the body to change (XOR 0x11), or 0
+    std::string header = "ok"; // "ok", "no terminator" or "other"
 
     /// What a reader that checks the header line first gives.
     [[nodiscard]] std::string checked() const {
@@ -41,15 +42,6 @@ struct Row {
                                    : "no header terminator";
     }
 };
-
-void PrintTo(const Row& row, std::ostream* out) {
-    *out << row.file;
-}
-
-Bytes sealed(const Bytes& plain) {
-    return *AESUtils::encryptBytes(plain, static_cast<std::int64_t>(plain.size()),
-                                   CorvixKey::aesKey(), CorvixKey::ivBytes());
-}
 
 std::vector<Row> corpus() {
     static const std::regex kRow(R"(\| (\S+\.enc) \| .+ \| (reads|fails: (.+)) \| (.+) \|)");
@@ -68,31 +60,34 @@ const std::vector<Row> kChunkRule = {
     // The last byte of the block before chunk 1's last: its padding now reads 01.
     {"middle_chunk_short.enc",
      "chunk 1 decrypts to 1048591 bytes",
-     {sealed(pattern(kChunk, 1)), sealed(pattern(100, 2))},
+     {{kChunk, 1}, {100, 2}},
      kSealed - 17},
-    {"last_full_chunk_padded_01.enc",
-     "chunk 1 decrypts to 1048591 bytes",
-     {sealed(pattern(kChunk + 15, 3))}},
-    {"last_chunk_all_padding.enc",
-     "chunk 2 decrypts to 0 bytes",
-     {sealed(pattern(kChunk, 4)), sealed({})}},
+    {"last_full_chunk_padded_01.enc", "chunk 1 decrypts to 1048591 bytes", {{kChunk + 15, 3}}},
+    {"last_chunk_all_padding.enc", "chunk 2 decrypts to 0 bytes", {{kChunk, 4}, {0, 0}}},
     // After a good chunk, the last byte of the second one's padding (0x0C) becomes 0x1D.
     {"second_chunk_does_not_decrypt.enc",
      "chunk 2 does not decrypt",
-     {sealed(pattern(kChunk, 5)), sealed(pattern(100, 6))},
+     {{kChunk, 5}, {100, 6}},
      kSealed + 112 - 17},
 };
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.file;
+}
 
 class EveryReader : public testing::TestWithParam<Row> {};
 
 TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {
     const Row& row = GetParam();
     const Scratch dir;
+    const KeyMaterial key = *CorvixKey::material();
     fs::path file = kCorpus / row.file;
     if (!row.pieces.empty()) {
-        Bytes built = *FileFormat::headerLine(FileFormat::kHeaderText, *CorvixKey::material());
+        Bytes built = *FileFormat::headerLine(FileFormat::kHeaderText, key);
         built.push_back(FileFormat::kHeaderEnd);
-        for (const Bytes& piece : row.pieces) {
+        for (const auto& [size, seed] : row.pieces) {
+            const Bytes piece = *AESUtils::encryptBytes(
+                pattern(size, seed), static_cast<std::int64_t>(size), key.key(), key.iv());
             built.insert(built.end(), piece.begin(), piece.end());
         }
         built[25 + row.flipAt] ^= row.flipAt != 0 ? 0x11 : 0;
@@ -102,7 +97,6 @@ TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {
     const std::optional<Bytes> plain = row.expected == "reads"
                                            ? std::optional(readBytes(kCorpus / "expected" / stem))
                                            : std::nullopt;
-    const KeyMaterial key = *CorvixKey::material();
     const auto gave = [](const auto& outcome) {
         return outcome ? std::string("reads") : outcome.error().reason;
     };
@@ -184,8 +178,9 @@ TEST(HeaderRule, AFileWithoutATerminatorIsRefusedAfter64KiB) {
     const Scratch scratch;
     writeFile(scratch / "zeros.enc", "");
     fs::resize_file(scratch / "zeros.enc", 64 * kChunk); // sparse: no 0x0D anywhere
+    const KeyMaterial key = *CorvixKey::material();      // what making it reads is not counted
     const std::uint64_t before = bytesRead();
-    const auto plain = FileCipher::decryptToBytes(scratch / "zeros.enc", *CorvixKey::material());
+    const auto plain = FileCipher::decryptToBytes(scratch / "zeros.enc", key);
     const std::uint64_t read = bytesRead() - before;
     ASSERT_FALSE(plain);
     EXPECT_EQ(plain.error().code, Errc::noHeaderTerminator);
