@@ -10,7 +10,8 @@
 //              no file other than these and those before may be there;
 //   "stdout", "stderr"  parts of the lines printed there, in this order (stderr null: nothing).
 // The rows of tests/data/cli/key-files.json run each file of tests/data/keyfiles as a key file
-// ("key:MODE:NAME" copies it with that mode).
+// ("key:MODE:NAME" copies it with that mode); those of failures.json write to a full standard
+// output or read a file that is not there.
 // Then what a table cannot hold: ranges that cat writes, up to the top of the 64-bit range; every
 // control character in --json names; standard output that fails or goes away; the flush before a
 // replacing rename; many jobs under a low limit of descriptors; key files from standard input, a
@@ -76,11 +77,8 @@ void make(const fs::path& path, std::string content) {
 
 // What a file holds, in the words of a row.
 std::string held(const fs::path& path) {
-    if (fs::is_fifo(fs::symlink_status(path))) {
-        return "fifo:";
-    }
-    if (path.extension() != ".enc") {
-        return asText(readBytes(path));
+    if (fs::is_fifo(fs::symlink_status(path)) || path.extension() != ".enc") {
+        return fs::is_fifo(fs::symlink_status(path)) ? "fifo:" : readFile(path);
     }
     const auto plain = FileCipher::decryptToBytes(path, *CorvixKey::material());
     return plain ? asText(*plain) : "<does not decrypt>";
@@ -163,9 +161,12 @@ std::string rowName(const testing::TestParamInfo<json>& info) {
 INSTANTIATE_TEST_SUITE_P(Table, CliScenario, testing::ValuesIn(table("scenarios.json")), rowName);
 INSTANTIATE_TEST_SUITE_P(KeyFiles, CliScenario, testing::ValuesIn(table("key-files.json")),
                          rowName);
+INSTANTIATE_TEST_SUITE_P(Failures, CliScenario, testing::ValuesIn(table("failures.json")), rowName);
 
-TEST(CliScenarioTables, KeyFilesHasEveryRow) {
+TEST(CliTables, HaveEveryRow) {
     EXPECT_EQ(table("key-files.json").size(), 20U);
+    EXPECT_EQ(table("tamperings.json").size(), 10U);
+    EXPECT_EQ(table("failures.json").size(), 4U);
 }
 
 TEST(CliJson, EveryNameRoundTripsAndNonUtf8NamesKeepTheirBytes) {
@@ -198,18 +199,12 @@ TEST(CliJson, EveryNameRoundTripsAndNonUtf8NamesKeepTheirBytes) {
               "out/\xff\xc3\xa9.enc");
 }
 
-TEST(CliStdout, AFailedWriteIsAnErrorAndAReaderThatGoesAwayStopsTheRun) {
+TEST(CliStdout, AReaderThatGoesAwayStopsTheRun) {
     const Scratch scratch;
     writeFile(scratch / "in/f0", "first");
     for (unsigned i = 1; i < 10; ++i) {
         writeFile(scratch / ("in/f" + std::to_string(i)), "");
         fs::resize_file(scratch / ("in/f" + std::to_string(i)), 8 << 20);
-    }
-    for (const std::string args : {"key", "--version", "encrypt --json -r in -o full"}) {
-        const Exit ran = run({"bash", "-c", kCli + " " + args + " > /dev/full"}, scratch.path());
-        EXPECT_EQ(ran.code, 1) << args;
-        EXPECT_NE(ran.err.find("cannot write to standard output: No space left"),
-                  std::string::npos);
     }
     // The reader takes the first line and goes away while the run is held still before the
     // second output is in place, so that files remain that the run must not start.
@@ -284,7 +279,7 @@ TEST(CliDescriptors, ManyJobsUnderALowLimitWriteEveryFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch / "out"), {}), kFiles);
 }
 
-TEST(CliCat, WritesARangeOrSaysWhyNot) {
+TEST(CliCat, WritesTheRangeAsked) {
     const Scratch dir;
     const Bytes plain = pattern(2 * 1048576 + 100, 5);
     writeFile(dir / "a", plain);
@@ -307,24 +302,19 @@ TEST(CliCat, WritesARangeOrSaysWhyNot) {
         EXPECT_TRUE(utf8Bytes(range.out) ==
                     copyPrefix(count, Bytes(plain.begin() + from, plain.end())));
     }
-    const Exit absent = run({kCli, "cat", "absent.enc"}, dir.path());
-    EXPECT_EQ(absent.code, 1);
-    EXPECT_EQ(absent.err.find("corvix-cli: absent.enc: cannot open"), 0U) << absent.err;
 }
 
 TEST(KeyFile, StandardInputPipesAndFifosAreReadLikeFilesButNotWaitedForLong) {
     Scratch dir;
     const std::string text = readFile(CORVIX_TEST_DATA_DIR "/keyfiles/valid.key");
     writeFile(dir / "app.key", text);
-    for (const std::string source : {"- < app.key", "<(cat app.key)"}) {
-        const Exit ran = run({"bash", "-c", kCli + " key --key-file " + source}, dir.path());
-        EXPECT_EQ(ran.out.substr(0, text.size()), text) << source << ": " << ran.err;
-    }
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    Child reader({kCli, "key", "--key-file", "fifo"}, dir.path());
-    writeFile(dir / "fifo", text); // opening the FIFO to write waits until corvix-cli reads it
-    const Exit ran = reader.wait();
-    EXPECT_EQ(ran.out.substr(0, text.size()), text) << ran.err;
+    // Opening the FIFO waits until both ends are open: the writer in the background and the run.
+    for (const std::string source :
+         {"- < app.key", "<(cat app.key)", "fifo & cat app.key > fifo; wait $!"}) {
+        const Exit ran = run({"bash", "-c", kCli + " key --key-file " + source}, dir.path());
+        EXPECT_TRUE(ran.code == 0 && ran.out.starts_with(text)) << source << ": " << ran.err;
+    }
 
     // A writer that neither writes nor closes is given up on.
     const int writer = ::open((dir / "fifo").c_str(), O_RDWR | O_CLOEXEC);
@@ -475,7 +465,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, Tamperings, testing::ValuesIn(table("tamperings.j
 // chunk hashed by `openssl dgst`, the signed bytes written out by the rule the README gives, and
 // the signature checked by `openssl pkeyutl -verify`.
 TEST(ManifestKnownAnswer, OpensslAgreesOnDigestsAndSignature) {
-    ASSERT_EQ(table("tamperings.json").size(), 10U);
     const Shipped shipped(true);
     const fs::path& dir = shipped.dir.path();
     const auto digest = [&](const Bytes& piece) {
