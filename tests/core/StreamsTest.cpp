@@ -13,41 +13,39 @@ namespace corvix {
 namespace {
 
 /// Delivers its parts one per read (or less, if less is asked), then the end or an error.
-class PartsInputStream final : public InputStream {
-public:
-    PartsInputStream(std::deque<Bytes> parts, bool failAtEnd)
-        : parts_(std::move(parts)), failAtEnd_(failAtEnd) {}
-    [[nodiscard]] bool hasBytesAvailable() const override { return !parts_.empty() || failAtEnd_; }
+struct PartsInputStream final : InputStream {
+    [[nodiscard]] bool hasBytesAvailable() const override { return !parts.empty() || failAtEnd; }
     std::ptrdiff_t read(std::uint8_t* buffer, std::size_t n) override {
         requests.push_back(n);
-        if (parts_.empty()) {
-            return failAtEnd_ ? -1 : 0;
+        if (parts.empty()) {
+            return failAtEnd ? -1 : 0;
         }
-        Bytes& part = parts_.front();
+        Bytes& part = parts.front();
         const std::size_t count = std::min(n, part.size());
         std::copy_n(part.begin(), count, buffer);
         part.erase(part.begin(), part.begin() + static_cast<std::ptrdiff_t>(count));
         if (part.empty()) {
-            parts_.pop_front();
+            parts.pop_front();
         }
         return static_cast<std::ptrdiff_t>(count);
     }
+    std::deque<Bytes> parts;
+    bool failAtEnd = false;
     std::vector<std::size_t> requests;
-
-private:
-    std::deque<Bytes> parts_;
-    bool failAtEnd_;
 };
 
 TEST(Streams, ReadFullyGathersPartsAndStopsAtNTheEndOrAnError) {
-    PartsInputStream parts({{1, 2, 3}, {4}, {5, 6, 7, 8, 9}, {10}}, false);
+    PartsInputStream parts;
+    parts.parts = {{1, 2, 3}, {4}, {5, 6, 7, 8, 9}, {10}};
     Bytes buffer(12, 0xEE);
     EXPECT_EQ(readFully(parts, buffer.data(), 9), 9U);
     EXPECT_EQ(buffer, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 0xEE, 0xEE, 0xEE}));
     EXPECT_EQ(parts.requests, (std::vector<std::size_t>{9, 6, 5})) << "only what is missing";
     EXPECT_EQ(readFully(parts, buffer.data(), 3), 1U) << "the stream runs dry";
 
-    PartsInputStream failing({{1, 2}}, true);
+    PartsInputStream failing;
+    failing.parts = {{1, 2}};
+    failing.failAtEnd = true;
     EXPECT_EQ(readFully(failing, buffer.data(), 4), 2U) << "an error ends it with the bytes so far";
 
     const Bytes data = test::pattern(10);

@@ -9,14 +9,13 @@
 #include "Format/FileCipher.h"
 #include "TestKit.h"
 
+#include <algorithm>
 #include <corvix/AESUtils.h>
 #include <corvix/CorvixKey.h>
-#include <corvix/DecryptingStreamBuf.h>
 #include <corvix/EncryptedFileReader.h>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <istream>
 #include <regex>
 #include <set>
 
@@ -31,9 +30,10 @@ constexpr std::size_t kSealed = FileFormat::kCipherChunkSize;
 struct Row {
     std::string file;     // NAME.enc in the corpus, or the name of a file built from `pieces`
     std::string expected; // "reads", or the reason the readers that skip the header give
-    std::string header;   // "ok", "no terminator" or "other"
-    std::vector<Bytes> pieces = {}; // the body: pieces each sealed as one message
-    std::size_t flipAt = 0;         // a byte of the body to change (XOR 0x11), or 0
+    // The body: pieces of pattern bytes (size, seed), each sealed as one message.
+    std::vector<std::pair<std::size_t, unsigned>> pieces = {};
+    std::size_t flipAt = 0;    // a byte of the body to change (XOR 0x11), or 0
+    std::string header = "ok"; // "ok", "no terminator" or "other"
 
     /// What a reader that checks the header line first gives.
     [[nodiscard]] std::string checked() const {
@@ -43,15 +43,6 @@ struct Row {
     }
 };
 
-void PrintTo(const Row& row, std::ostream* out) {
-    *out << row.file;
-}
-
-Bytes sealed(const Bytes& plain) {
-    return *AESUtils::encryptBytes(plain, static_cast<std::int64_t>(plain.size()),
-                                   CorvixKey::aesKey(), CorvixKey::ivBytes());
-}
-
 std::vector<Row> corpus() {
     static const std::regex kRow(R"(\| (\S+\.enc) \| .+ \| (reads|fails: (.+)) \| (.+) \|)");
     std::vector<Row> rows;
@@ -59,7 +50,7 @@ std::vector<Row> corpus() {
     std::smatch match;
     for (std::string line; std::getline(in, line);) {
         if (std::regex_match(line, match, kRow)) {
-            rows.push_back({match[1], match[3].matched ? match[3] : match[2], match[4]});
+            rows.push_back({match[1], match[3].matched ? match[3] : match[2], {}, 0, match[4]});
         }
     }
     return rows;
@@ -69,35 +60,34 @@ const std::vector<Row> kChunkRule = {
     // The last byte of the block before chunk 1's last: its padding now reads 01.
     {"middle_chunk_short.enc",
      "chunk 1 decrypts to 1048591 bytes",
-     "ok",
-     {sealed(pattern(kChunk, 1)), sealed(pattern(100, 2))},
+     {{kChunk, 1}, {100, 2}},
      kSealed - 17},
-    {"last_full_chunk_padded_01.enc",
-     "chunk 1 decrypts to 1048591 bytes",
-     "ok",
-     {sealed(pattern(kChunk + 15, 3))}},
-    {"last_chunk_all_padding.enc",
-     "chunk 2 decrypts to 0 bytes",
-     "ok",
-     {sealed(pattern(kChunk, 4)), sealed({})}},
+    {"last_full_chunk_padded_01.enc", "chunk 1 decrypts to 1048591 bytes", {{kChunk + 15, 3}}},
+    {"last_chunk_all_padding.enc", "chunk 2 decrypts to 0 bytes", {{kChunk, 4}, {0, 0}}},
     // After a good chunk, the last byte of the second one's padding (0x0C) becomes 0x1D.
     {"second_chunk_does_not_decrypt.enc",
      "chunk 2 does not decrypt",
-     "ok",
-     {sealed(pattern(kChunk, 5)), sealed(pattern(100, 6))},
+     {{kChunk, 5}, {100, 6}},
      kSealed + 112 - 17},
 };
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.file;
+}
 
 class EveryReader : public testing::TestWithParam<Row> {};
 
 TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {
     const Row& row = GetParam();
     const Scratch dir;
+    const KeyMaterial key = *CorvixKey::material();
     fs::path file = kCorpus / row.file;
     if (!row.pieces.empty()) {
-        Bytes built = *FileFormat::headerLine(FileFormat::kHeaderText, *CorvixKey::material());
+        Bytes built = *FileFormat::headerLine(FileFormat::kHeaderText, key);
         built.push_back(FileFormat::kHeaderEnd);
-        for (const Bytes& piece : row.pieces) {
+        for (const auto& [size, seed] : row.pieces) {
+            const Bytes piece = *AESUtils::encryptBytes(
+                pattern(size, seed), static_cast<std::int64_t>(size), key.key(), key.iv());
             built.insert(built.end(), piece.begin(), piece.end());
         }
         built[25 + row.flipAt] ^= row.flipAt != 0 ? 0x11 : 0;
@@ -107,7 +97,6 @@ TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {
     const std::optional<Bytes> plain = row.expected == "reads"
                                            ? std::optional(readBytes(kCorpus / "expected" / stem))
                                            : std::nullopt;
-    const KeyMaterial key = *CorvixKey::material();
     const auto gave = [](const auto& outcome) {
         return outcome ? std::string("reads") : outcome.error().reason;
     };
@@ -124,7 +113,7 @@ TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {
     const auto whole = FileCipher::decryptToBytes(file, key);
     EXPECT_THAT(gave(whole), HasSubstr(row.expected));
 
-    // The reader in place, skipping the header line and checking it, and a stream over it.
+    // The reader in place, skipping the header line and checking it.
     for (const auto& header :
          {std::optional<std::string>(), std::optional<std::string>("quorveth")}) {
         SCOPED_TRACE(header ? "header checked" : "header skipped");
@@ -135,13 +124,6 @@ TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {
                                 : Outcome<std::size_t>(opened.error());
         EXPECT_THAT(gave(got), HasSubstr(header ? row.checked() : row.expected));
         EXPECT_TRUE(!got || read == *plain);
-        if (opened) {
-            DecryptingStreamBuf buffer(reader);
-            std::istream in(&buffer);
-            Bytes streamed(read.size());
-            in.read(reinterpret_cast<char*>(streamed.data()), std::ssize(streamed));
-            EXPECT_TRUE(got ? streamed == read : in.bad() && buffer.error()->reason == gave(got));
-        }
     }
 
     // corvix-cli checks the header line first, whatever it does.
@@ -156,13 +138,8 @@ TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {
         EXPECT_TRUE(command[1] != "cat" || !reads ||
                     ran.out == std::string(plain->begin(), plain->end()));
     }
-    std::set<std::string> written = {"cli", "out"};
-    if (!row.pieces.empty()) {
-        written.insert(row.file);
-    }
-    if (reads) {
-        written.insert("cli/" + stem);
-    }
+    const std::set<std::string> written = {"cli", "out", row.pieces.empty() ? "out" : row.file,
+                                           reads ? "cli/" + stem : "cli"};
     EXPECT_EQ(dir.tree(), std::vector<std::string>(written.begin(), written.end()));
     EXPECT_TRUE(!reads || readBytes(dir / "cli" / stem) == *plain);
 }
@@ -179,12 +156,11 @@ INSTANTIATE_TEST_SUITE_P(Table, EveryReader, testing::ValuesIn([] {
                          });
 
 TEST(MalformedCorpus, TheTableCoversTheFolder) {
-    std::size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(kCorpus)) {
-        files += entry.path().extension() == ".enc" ? 1 : 0;
-    }
-    EXPECT_EQ(corpus().size(), files);
-    EXPECT_GT(files, 30U);
+    const auto files = std::count_if(fs::directory_iterator(kCorpus), {}, [](const auto& entry) {
+        return entry.path().extension() == ".enc";
+    });
+    EXPECT_EQ(std::ssize(corpus()), files);
+    EXPECT_GT(files, 30);
 }
 
 // What the process has read so far, from the kernel's count.
@@ -202,8 +178,9 @@ TEST(HeaderRule, AFileWithoutATerminatorIsRefusedAfter64KiB) {
     const Scratch scratch;
     writeFile(scratch / "zeros.enc", "");
     fs::resize_file(scratch / "zeros.enc", 64 * kChunk); // sparse: no 0x0D anywhere
+    const KeyMaterial key = *CorvixKey::material();      // what making it reads is not counted
     const std::uint64_t before = bytesRead();
-    const auto plain = FileCipher::decryptToBytes(scratch / "zeros.enc", *CorvixKey::material());
+    const auto plain = FileCipher::decryptToBytes(scratch / "zeros.enc", key);
     const std::uint64_t read = bytesRead() - before;
     ASSERT_FALSE(plain);
     EXPECT_EQ(plain.error().code, Errc::noHeaderTerminator);

@@ -16,14 +16,10 @@
 namespace corvix::test {
 namespace {
 
-std::string asText(const Bytes& bytes) {
-    return {bytes.begin(), bytes.end()};
-}
-
 class FaultInjection : public testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        writeFile(scratch / "data", asText(pattern(3 * FileFormat::kPlainChunkSize + 1000, 5)));
+        writeFile(scratch / "data", pattern(3 * FileFormat::kPlainChunkSize + 1000, 5));
         ASSERT_TRUE(writeEncrypted(scratch / "data.enc", readFile(scratch / "data")));
         writeFile(destination, "earlier");
     }
@@ -33,12 +29,11 @@ protected:
         std::string outcome = "no outcome";
         const auto completed = [&] { outcome = "completed"; };
         const auto failed = [&](bool cancelled) { outcome = cancelled ? "cancelled" : "failed"; };
-        const Bytes key = CorvixKey::aesKey();
+        const Bytes key = CorvixKey::aesKey(), iv = CorvixKey::ivBytes();
         if (encrypting) {
-            AESUtils::encryptFile(from, to, "quorveth", key, CorvixKey::ivBytes(), {}, completed,
-                                  failed);
+            AESUtils::encryptFile(from, to, "quorveth", key, iv, {}, completed, failed);
         } else {
-            AESUtils::decryptFile(from, to, key, CorvixKey::ivBytes(), {}, completed, failed);
+            AESUtils::decryptFile(from, to, key, iv, {}, completed, failed);
         }
         return outcome;
     }
@@ -69,7 +64,7 @@ TEST_P(FaultInjection, SourceThatShrinksMidRunIsAFailure) {
                                          : FileCipher::decrypt(input, output, key, std::nullopt);
         EXPECT_FALSE(ran.ok()) << size;
         expectEarlierFileKeptAndNoTemporary();
-        writeFile(source, asText(original));
+        writeFile(source, original);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "TestKit.h"
 
+#include "Basics/Encodings.h"
 #include "Format/FileCipher.h"
 
 #include <algorithm>
@@ -42,10 +43,8 @@ Scratch::~Scratch() {
 
 std::vector<std::string> Scratch::tree() const {
     std::vector<std::string> names;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(path_, error), end; !error && it != end;
-         it.increment(error)) {
-        names.push_back(it->path().lexically_relative(path_).string());
+    for (const auto& entry : fs::recursive_directory_iterator(path_)) {
+        names.push_back(entry.path().lexically_relative(path_).string());
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -73,8 +72,7 @@ std::string readFile(const fs::path& path) {
 }
 
 Bytes readBytes(const fs::path& path) {
-    const std::string text = readFile(path);
-    return Bytes(text.begin(), text.end());
+    return utf8Bytes(readFile(path));
 }
 
 bool writeEncrypted(const fs::path& path, std::string_view plain) {
@@ -126,10 +124,6 @@ Child::~Child() {
     }
 }
 
-void Child::signal(int number) const {
-    ::kill(pid_, number);
-}
-
 bool Child::freezeWhen(const std::function<bool()>& ready) const {
     for (;;) {
         signal(SIGSTOP);
@@ -159,10 +153,6 @@ Exit Child::wait() {
     fs::remove(out_);
     fs::remove(err_);
     return exit;
-}
-
-Exit run(const std::vector<std::string>& command, const fs::path& folder) {
-    return Child(command, folder).wait();
 }
 
 std::ptrdiff_t FailingOutputStream::write(const std::uint8_t* buffer, std::size_t n) {

@@ -6,6 +6,7 @@
 #include "Files/Streams.h"
 
 #include <corvix/Bytes.h>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -63,8 +64,7 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    [[nodiscard]] pid_t pid() const { return pid_; }
-    void signal(int number) const;
+    void signal(int number) const { ::kill(pid_, number); }
     /// Stops the program (SIGSTOP) and lets it go on again until `ready` holds while it stands
     /// still; then leaves it stopped (signal it, then SIGCONT). False when it ends first.
     [[nodiscard]] bool freezeWhen(const std::function<bool()>& ready) const;
@@ -78,7 +78,10 @@ private:
 };
 
 /// Runs `command` in `folder` to its end.
-[[nodiscard]] Exit run(const std::vector<std::string>& command, const fs::path& folder = ".");
+[[nodiscard]] inline Exit run(const std::vector<std::string>& command,
+                              const fs::path& folder = ".") {
+    return Child(command, folder).wait();
+}
 
 /// The failing device: once `capacity` bytes are in, every write fails as on a full disk.
 class FailingOutputStream final : public OutputStream {
