@@ -34,8 +34,6 @@ struct Record {
 class Pipeline : public testing::TestWithParam<
                      std::tuple<const CipherBackend*, std::pair<std::size_t, std::size_t>>> {
 protected:
-    static Bytes head(const Bytes& b, std::size_t n) { return {b.begin(), b.begin() + n}; }
-
     // The reference: each chunk encrypted on its own by the one-shot operation.
     static Bytes chunkByChunk(const Bytes& plain) {
         Bytes sealed;
@@ -173,19 +171,19 @@ TEST_P(Pipeline, StopsWithinTheChunksInFlight) {
     const Record cancelled = run(Encrypt, plain, plain.size(), nullptr, 10);
     EXPECT_TRUE(!cancelled.run && cancelled.run.error().code == Errc::cancelled &&
                 cancelled.questions == 10);
-    EXPECT_EQ(cancelled.output, head(sealed, std::min(cancelled.output.size(), 9 * kSealed)));
+    EXPECT_EQ(cancelled.output, copyPrefix(std::min(cancelled.output.size(), 9 * kSealed), sealed));
 
     // A damaged seventh chunk is named, and only the six before it are written.
     Bytes damaged = sealed;
     damaged[6 * kSealed + kChunk + 15] ^= 0x55;
     const Record broken = run(Decrypt, damaged, damaged.size());
     EXPECT_TRUE(!broken.run && broken.run.error().reason.starts_with("chunk 7 "));
-    EXPECT_EQ(broken.output, head(plain, 6 * kChunk));
+    EXPECT_EQ(broken.output, copyPrefix(6 * kChunk, plain));
 
     // An input shorter than its size fails, in the only chunk or a later one, and no stale
     // buffer bytes are written as data.
     for (const std::size_t size : {kChunk / 2, kChunk * 6}) {
-        const Record shorter = run(Encrypt, head(plain, size - 10), size);
+        const Record shorter = run(Encrypt, copyPrefix(size - 10, plain), size);
         EXPECT_FALSE(shorter.run.ok()) << size;
         EXPECT_LE(shorter.output.size(), (size - 1) / kChunk * kSealed);
     }
@@ -214,24 +212,6 @@ INSTANTIATE_TEST_SUITE_P(Backends, Pipeline,
                          testing::Combine(testing::ValuesIn(CipherBackends::all()),
                                           testing::ValuesIn(kSharing)),
                          rowName);
-
-// The fixed budget: however the leases move and come back, no more than the pool's count are
-// out at once, and a buffer given back can be had again.
-TEST(ChunkBuffers, NoMoreThanTheirCountAreOutAtOnce) {
-    ChunkBuffers buffers(3);
-    std::vector<ChunkBuffers::Lease> out;
-    for (const std::size_t size : {100, 50, 200}) {
-        for (int tries = 0; tries < 10; ++tries) {
-            if (auto lease = buffers.tryTake(size)) {
-                out.push_back(std::move(*lease));
-            }
-        }
-        EXPECT_EQ(out.size(), 3U) << size;
-        out.pop_back();
-        out.push_back(buffers.take(size));
-        out.clear();
-    }
-}
 
 } // namespace
 } // namespace corvix
