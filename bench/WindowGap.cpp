@@ -94,6 +94,8 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "window_gap: the window is not ready to encrypt\n");
         return 1;
     }
+    // A user's hand takes longer to reach the button than the closed panel takes to go.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     QElapsedTimer clock;
     qint64 last = 0;

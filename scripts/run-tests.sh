@@ -14,5 +14,5 @@ ctest --test-dir build --output-on-failure -j "$(nproc)"
 # The same suite (but the window and the packaging tests) with AddressSanitizer and
 # UndefinedBehaviorSanitizer, built with the file layer's portable paths alone (build-asan).
 bash tests/reliability/run-sanitized.sh
-# Each libFuzzer target over its seed corpus, then for 15 s (build-fuzz).
-FUZZ_SECONDS=${FUZZ_SECONDS:-15} bash fuzz/run-fuzzers.sh
+# Each libFuzzer target over its seed corpus, then for 10 s (build-fuzz).
+FUZZ_SECONDS=${FUZZ_SECONDS:-10} bash fuzz/run-fuzzers.sh

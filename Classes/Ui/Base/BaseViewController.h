@@ -25,7 +25,6 @@ public:
 
     /// The root view, built (with the whole screen) on the first call.
     [[nodiscard]] QWidget* view();
-    [[nodiscard]] bool isViewLoaded() const { return !view_.isNull(); }
 
     /// What the window that shows this screen is titled; empty leaves the window's own title.
     [[nodiscard]] const QString& title() const { return title_; }
