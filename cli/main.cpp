@@ -87,9 +87,9 @@ unsigned jobsWithin(rlim_t limit, unsigned asked, const std::vector<FileTask>& t
     return jobs;
 }
 
-// A failure of the run rather than of one file: "corvix-cli: WHY" on standard error.
-void complain(const corvix::Error& error) {
-    std::cerr << escaped("corvix-cli: " + error.message(), EscapeStyle::Terminal) << "\n";
+// A failure of the run rather than of one file: "corvix-cli: [WHAT]WHY" on standard error.
+void complain(const corvix::Error& error, const std::string& what = {}) {
+    std::cerr << escaped("corvix-cli: " + what + error.message(), EscapeStyle::Terminal) << "\n";
 }
 
 // The key that signs the manifest a command writes, or checks the one it reads; nothing when
@@ -229,7 +229,7 @@ int run(int argc, char** argv) {
     if (options.command == Command::Keygen) {
         const corvix::Outcome<> generated = KeyCommands::generate(*options.keyFile);
         if (!generated) {
-            std::cerr << "corvix-cli: key file " << generated.error().message() << "\n";
+            complain(generated.error(), "key file ");
         }
         return generated ? kAllSucceeded : kSomeFailed;
     }
@@ -240,7 +240,7 @@ int run(int argc, char** argv) {
         fromKeyFile ? KeyCommands::material(*options.keyFile) : corvix::CorvixKey::material();
     if (!material) {
         if (fromKeyFile) {
-            std::cerr << "corvix-cli: key file " << material.error().message() << "\n";
+            complain(material.error(), "key file ");
             return kBadUsage;
         }
         std::cerr << "corvix-cli: the key cannot be derived: OpenSSL's SHA-256 failed\n";
