@@ -238,13 +238,15 @@ std::optional<std::string> CorvixUtils::resourcePath(std::string_view name) {
 }
 
 std::optional<std::string> CorvixUtils::decryptFileText(const std::string& path,
-                                                        const KeyMaterial& material) {
-    return readText(path, material);
+                                                        const KeyMaterial& material,
+                                                        std::optional<ManifestEntry> listed) {
+    return readText(path, material, std::move(listed));
 }
 
 std::optional<QImage> CorvixUtils::decryptFileImage(const std::string& path,
-                                                    const KeyMaterial& material) {
-    return readImage(path, material);
+                                                    const KeyMaterial& material,
+                                                    std::optional<ManifestEntry> listed) {
+    return readImage(path, material, std::move(listed));
 }
 
 std::optional<std::string> CorvixUtils::decryptResourceText(std::string_view name,
@@ -257,18 +259,6 @@ std::optional<QImage> CorvixUtils::decryptResourceImage(std::string_view name,
                                                         const KeyMaterial& material) {
     auto found = findResource(name);
     return found ? readImage(found->path, material, std::move(found->listed)) : std::nullopt;
-}
-
-std::optional<std::string> CorvixUtils::decryptFileText(const std::string& path,
-                                                        const KeyMaterial& material,
-                                                        ManifestEntry listed) {
-    return readText(path, material, std::move(listed));
-}
-
-std::optional<QImage> CorvixUtils::decryptFileImage(const std::string& path,
-                                                    const KeyMaterial& material,
-                                                    ManifestEntry listed) {
-    return readImage(path, material, std::move(listed));
 }
 
 bool CorvixUtils::requireResourceManifest(std::string manifestName, std::string publicKeyPem) {

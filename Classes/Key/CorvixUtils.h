@@ -66,10 +66,14 @@ public:
 
     /// The same operations with the app's own key material, such as the function that
     /// corvix_encrypt_assets(... KEY_FILE) generates. They never touch the built-in material.
-    [[nodiscard]] static std::optional<std::string> decryptFileText(const std::string& path,
-                                                                    const KeyMaterial& material);
-    [[nodiscard]] static std::optional<QImage> decryptFileImage(const std::string& path,
-                                                                const KeyMaterial& material);
+    /// Given the file's manifest entry, the header line and the length are checked first, and
+    /// every chunk before it is decrypted; a file that differs gives nothing.
+    [[nodiscard]] static std::optional<std::string>
+    decryptFileText(const std::string& path, const KeyMaterial& material,
+                    std::optional<ManifestEntry> listed = std::nullopt);
+    [[nodiscard]] static std::optional<QImage>
+    decryptFileImage(const std::string& path, const KeyMaterial& material,
+                     std::optional<ManifestEntry> listed = std::nullopt);
     [[nodiscard]] static std::optional<std::string>
     decryptResourceText(std::string_view name, const KeyMaterial& material);
     [[nodiscard]] static std::optional<QImage> decryptResourceImage(std::string_view name,
@@ -77,12 +81,6 @@ public:
     [[nodiscard]] static std::optional<std::string> decryptText(std::string_view base64,
                                                                 const KeyMaterial& material);
 
-    /// The file operations with the file's manifest entry: the header line and the length are
-    /// checked first, and every chunk before it is decrypted; a file that differs gives nothing.
-    [[nodiscard]] static std::optional<std::string>
-    decryptFileText(const std::string& path, const KeyMaterial& material, ManifestEntry listed);
-    [[nodiscard]] static std::optional<QImage>
-    decryptFileImage(const std::string& path, const KeyMaterial& material, ManifestEntry listed);
     [[nodiscard]] static std::optional<std::string> encryptText(std::string_view text,
                                                                 const KeyMaterial& material);
 };
