@@ -71,10 +71,6 @@ const std::vector<Row> kChunkRule = {
      kSealed + 112 - 17},
 };
 
-void PrintTo(const Row& row, std::ostream* out) {
-    *out << row.file;
-}
-
 class EveryReader : public testing::TestWithParam<Row> {};
 
 TEST_P(EveryReader, GivesThePlaintextOrTheSameReason) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <istream>
 #include <sstream>
+#include <tuple>
 #include <variant>
 
 namespace corvix::test {
@@ -20,19 +21,15 @@ namespace {
 
 constexpr std::uint64_t kMiB = 1048576, kSize = 3 * kMiB + 1000;
 
-struct Range {
-    std::string name;
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-};
+using Range = std::tuple<std::string, std::uint64_t, std::uint64_t>; // name, offset, length
 
 std::vector<Range> readRanges() {
     std::vector<Range> rows;
     std::istringstream table(readFile(fs::path(CORVIX_TEST_DATA_DIR) / "read-ranges.tsv"));
     for (std::string line; std::getline(table, line);) {
         std::istringstream fields(line);
-        Range& row = rows.emplace_back();
-        fields >> row.name >> row.offset >> row.length;
+        auto& [name, offset, length] = rows.emplace_back();
+        fields >> name >> offset >> length;
         EXPECT_TRUE(fields && (fields >> std::ws).eof()) << "not a row: " << line;
     }
     EXPECT_EQ(rows.size(), 15U);
